@@ -1,0 +1,67 @@
+#include <cstdio>
+#include <unistd.h>
+#include <usb.h>
+
+#include "monitor/limit_argument.h"
+#include "sensor/sensor_requests.h"
+#include "sensor/usb_open_device.h"
+
+// Searches for the sensor; on success closes the handle that the new one
+// replaces, so at most the held handle and one probe handle are ever open.
+static int findSensor(usb_dev_handle **handle)
+{
+    usb_dev_handle *previous = *handle;
+    int result = usbOpenDevice(handle, 0x1384, 0x8888);
+    if (result == 0 && previous != nullptr)
+        usb_close(previous);
+    return result;
+}
+
+int main(int argc, char **argv)
+{
+    // A journal or a file behind a pipe must get each reading as it happens.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    if (argc <= 1) {
+        printf("you need temperature data\n");
+        return 2;
+    }
+    int limit = 0;
+    if (!parseLimit(argv[1], &limit)) {
+        printf("invalid temperature limit \"%s\": give a whole number of degrees"
+               " from -1073741824 to 1073741823\n", argv[1]);
+        printf("you need temperature data\n");
+        return 2;
+    }
+
+    usb_init();
+
+    usb_dev_handle *handle = nullptr;
+    unsigned char reading = 0;      // half degrees; 0 until a read succeeds
+    unsigned char outputReply = 0;  // the device's answer to an output request, unused
+    for (;;) {
+        int result = findSensor(&handle);
+        if (result != 0) {
+            printf("usbOpenDevice failed %d \n", result);
+            return 1;
+        }
+        usbReadTemperature(handle, &reading);
+        unsigned temperature = reading >> 1;
+        printf("\x89\xB7\x93\x78\x81\x81%u \n", temperature);
+
+        sleep(1);
+
+        if (reading < limit) {
+            // Below the limit a lost sensor is not fatal yet: switch off over
+            // the handle of this cycle's read; the next search decides.
+            findSensor(&handle);
+            usbSetOutput(handle, 0, &outputReply);
+        } else {
+            if (findSensor(&handle) != 0) {
+                printf("usbOpenDevice failed\n");
+                return 1;
+            }
+            usbSetOutput(handle, 255, &outputReply);
+        }
+    }
+}

@@ -1,0 +1,309 @@
+#include <cerrno>
+#include <csignal>
+
+#include "tempswitch_fixture.h"
+
+namespace {
+
+const std::string usage = "you need temperature data\n";
+const std::string lostAtRead = "usbOpenDevice failed 1 \n";
+const std::string lostAtOutput = "usbOpenDevice failed\n";
+
+using MonitorLoop = TempswitchTest;
+
+TEST_F(MonitorLoop, RejectsMissingOrMalformedLimitBeforeTouchingAnything)
+{
+    usb.add();
+    {
+        sim::ProgramRun &run = start({});
+        EXPECT_EQ(run.wait(), 2);
+        EXPECT_EQ(run.output(), usage);
+    }
+    for (std::string bad : {"abc", "25abc", "", "25 ", "2.5", "--", "+", "1073741824", "-1073741825",
+                            "99999999999999999999"}) {
+        sim::ProgramRun &run = start({bad});
+        EXPECT_EQ(run.wait(), 2) << bad;
+        EXPECT_EQ(run.output(), "invalid temperature limit \"" + bad +
+                                    "\": give a whole number of degrees from -1073741824 to "
+                                    "1073741823\n" + usage)
+            << bad;
+        EXPECT_EQ(run.errors(), "") << bad;
+    }
+    EXPECT_TRUE(usb.wire().empty()) << "the bus was touched";
+    EXPECT_TRUE(std::filesystem::is_empty(directory())) << "a file was created";
+}
+
+// One cycle against a sensor reading `reading`; returns the level it set.
+class OneCycle : public TempswitchTest {
+protected:
+    int levelFor(const std::string &limit, uint8_t reading)
+    {
+        sim::DeviceInfo info;
+        info.address = ++runs_ + 1;  // each run's sensor is unplugged by its end
+        sim::Device &sensor = usb.add(info);
+        sensor.setReadings({reading});
+        unplugAfterOutputs(sensor, 1);
+        sim::ProgramRun &run = start({limit});
+        EXPECT_EQ(run.wait(), 1) << limit;
+        EXPECT_EQ(run.output(), temperatureLine(reading >> 1) + lostAtRead) << limit;
+        return sensor.outputLevel();
+    }
+
+private:
+    int runs_ = 0;
+};
+
+TEST_F(OneCycle, AcceptsEveryFormOfAWholeNumber)
+{
+    EXPECT_EQ(levelFor("  25", 50), 255);
+    EXPECT_EQ(levelFor("\t+25", 49), 0);
+    EXPECT_EQ(levelFor("0025", 49), 0);
+    // At or below 0 the output is always on, at 128 or more always off.
+    EXPECT_EQ(levelFor("-3", 0), 255);
+    EXPECT_EQ(levelFor("0", 0), 255);
+    EXPECT_EQ(levelFor("128", 255), 0);
+    EXPECT_EQ(levelFor("1073741823", 255), 0);
+    EXPECT_EQ(levelFor("-1073741824", 0), 255);
+}
+
+TEST_F(MonitorLoop, SwitchesAtTheLimitWithExactRequests)
+{
+    sim::Device &sensor = usb.add();
+    sensor.setReadings({49, 50, 49, 51});  // 24, 25, 24, 25 degrees against 25
+    unplugAfterOutputs(sensor, 4);
+    sim::ProgramRun &run = start({"25", "ignored", "arguments"});
+    EXPECT_EQ(run.wait(), 1);
+    EXPECT_EQ(run.output(), temperatureLine(24) + temperatureLine(25) + temperatureLine(24) +
+                                temperatureLine(25) + lostAtRead);
+    EXPECT_EQ(run.errors(), "");
+
+    std::vector<sim::ControlRequest> vendor = usb.vendorRequests();
+    ASSERT_EQ(vendor.size(), 8u);
+    const int levels[] = {0, 255, 0, 255};
+    for (size_t cycle = 0; cycle < 4; ++cycle) {
+        const sim::ControlRequest &read = vendor[2 * cycle], &output = vendor[2 * cycle + 1];
+        EXPECT_EQ(read.request, 0);
+        EXPECT_EQ(read.value, 0);
+        EXPECT_EQ(read.index, 0);
+        EXPECT_EQ(read.length, 1);
+        EXPECT_EQ(output.request, 1);
+        EXPECT_EQ(output.value, levels[cycle]);
+        EXPECT_EQ(output.index, 0);
+        EXPECT_EQ(output.length, 1);
+    }
+}
+
+TEST_F(MonitorLoop, PrintsWholeDegreesOfEveryByte)
+{
+    sim::Device &sensor = usb.add();
+    sensor.setReadings({0, 1, 254, 255});
+    unplugAfterOutputs(sensor, 4);
+    sim::ProgramRun &run = start({"200"});
+    EXPECT_EQ(run.wait(), 1);
+    EXPECT_EQ(run.output(),
+              temperatureLine(0) + temperatureLine(0) + temperatureLine(127) + temperatureLine(127) + lostAtRead);
+}
+
+TEST_F(MonitorLoop, EndsWithStatusOneWhenNoSensorIsFound)
+{
+    sim::ProgramRun &run = start({"25"});
+    EXPECT_EQ(run.wait(), 1);
+    EXPECT_EQ(run.output(), lostAtRead);
+    EXPECT_TRUE(usb.wire().empty());
+}
+
+TEST_F(MonitorLoop, SensorLostAboveTheLimitEndsTheRunAtOnce)
+{
+    sim::Device &sensor = usb.add();
+    sensor.setReadings({60});
+    sensor.onVendorRequest([](sim::Device &d, const sim::ControlRequest &, int, int) {
+        if (!d.unplugged())
+            d.unplug();
+    });
+    sim::ProgramRun &run = start({"25"});
+    EXPECT_EQ(run.wait(), 1);
+    EXPECT_EQ(run.output(), temperatureLine(30) + lostAtOutput);
+    EXPECT_EQ(outputLevels(), std::vector<int>{});
+}
+
+// Below the limit the switch-off is still tried over the handle of the
+// read, and the next cycle's search ends the run.
+TEST_F(MonitorLoop, SensorLostBelowTheLimitStillTriesToSwitchOff)
+{
+    sim::Device &sensor = usb.add();
+    sensor.setReadings({40});
+    sensor.onVendorRequest([](sim::Device &d, const sim::ControlRequest &, int, int) {
+        if (!d.unplugged())
+            d.unplug();
+    });
+    sim::ProgramRun &run = start({"25"});
+    EXPECT_EQ(run.wait(), 1);
+    EXPECT_EQ(run.output(), temperatureLine(20) + lostAtRead);
+    EXPECT_EQ(outputLevels(), std::vector<int>{0});
+}
+
+// The order in which one search probed devices: those asked for their
+// product string, up to the first vendor request.
+std::vector<int> probeOrderOfFirstSearch(const std::vector<sim::ControlRequest> &wire, int *taken)
+{
+    std::vector<int> order;
+    for (const sim::ControlRequest &r : wire) {
+        if (r.type == 0xC0) {
+            *taken = r.device;
+            return order;
+        }
+        if (r.request == 6 && r.value == 0x0302)
+            order.push_back(r.device);
+    }
+    *taken = -1;
+    return order;
+}
+
+TEST_F(MonitorLoop, TakesTheFirstDeviceThatMatchesAndNamesItself)
+{
+    std::vector<sim::DeviceInfo> infos(7);
+    infos[0].product = 0x8889;
+    infos[1].vendor = 0x1385;
+    infos[2].manufacturer = "";
+    infos[3].productName = "";
+    // 4: strings fail; 5 and 6: two sensors on other buses
+    for (size_t i = 0; i < infos.size(); ++i) {
+        infos[i].bus = 1 + int(i) / 3;
+        infos[i].address = 2 + int(i);
+    }
+    std::vector<sim::Device *> devices;
+    for (const sim::DeviceInfo &info : infos)
+        devices.push_back(&usb.add(info));
+    devices[4]->setStringError(EPIPE);
+    sim::DeviceInfo deniedInfo;
+    deniedInfo.address = 20;
+    sim::Device &denied = usb.add(deniedInfo);
+    denied.setAccessDenied(true);
+    devices[5]->setReadings({60});
+    devices[6]->setReadings({40});
+    unplugAfterOutputs(*devices[5], 2);
+    unplugAfterOutputs(*devices[6], 2);
+
+    sim::ProgramRun &run = start({"25"});
+    EXPECT_EQ(run.wait(), 1);
+
+    std::vector<sim::ControlRequest> wire = usb.wire();
+    int taken = -1;
+    std::vector<int> order = probeOrderOfFirstSearch(wire, &taken);
+    ASSERT_TRUE(taken == 5 || taken == 6) << "taken: " << taken;
+    int other = 11 - taken;
+    // The search stopped at the first sensor in its order, after asking
+    // every device before it for both strings.
+    ASSERT_FALSE(order.empty());
+    EXPECT_EQ(order.back(), taken);
+    EXPECT_EQ(std::count(order.begin(), order.end(), other), 0);
+    for (int device : order) {
+        bool manufacturerAsked = false;
+        for (const sim::ControlRequest &r : wire)
+            manufacturerAsked |= r.device == device && r.request == 6 && r.value == 0x0301;
+        EXPECT_TRUE(manufacturerAsked) << "device " << device;
+    }
+    // The first sensor served two cycles; once it was gone, the other one.
+    std::string expected;
+    for (int d : {taken, taken, other, other})
+        expected += temperatureLine(d == 5 ? 30 : 20);
+    EXPECT_EQ(run.output(), expected + lostAtRead);
+    EXPECT_EQ(devices[5]->reads(), 2);
+    EXPECT_EQ(devices[6]->reads(), 2);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(devices[i]->reads() + devices[i]->outputs(), 0) << "device " << i;
+        EXPECT_EQ(devices[i]->mostHeldAtTransfers(), 0) << "a probe handle was left open on " << i;
+    }
+    EXPECT_EQ(denied.reads() + denied.mostHeldAtTransfers(), 0);
+    EXPECT_EQ(devices[taken]->mostHeldAtTransfers(), 1);
+    EXPECT_LE(usb.mostHandlesSeen(), 2);
+    printf("[ info ] first search probed:");
+    for (int device : order)
+        printf(" %d", device);
+    printf("\n");
+}
+
+TEST_F(MonitorLoop, SensorWithoutStringsIsNotTaken)
+{
+    sim::DeviceInfo info;
+    info.productName = "";
+    usb.add(info);
+    sim::ProgramRun &run = start({"25"});
+    EXPECT_EQ(run.wait(), 1);
+    EXPECT_EQ(run.output(), lostAtRead);
+    EXPECT_TRUE(usb.vendorRequests().empty());
+}
+
+TEST_F(MonitorLoop, FailedReadRepeatsTheLastRealReading)
+{
+    sim::Device &sensor = usb.add();
+    sensor.setReadings({60, 60, 60, 70});
+    sensor.setOutputReply(0xFE);  // would print as 127 if it ever reached the reading
+    sensor.failRead(1, {EPIPE, 0});
+    sensor.failRead(3, {EPIPE, 0});
+    sensor.failRead(4, {ETIMEDOUT, 0});
+    sensor.failOutput(4, {EPIPE, 0});
+    unplugAfterOutputs(sensor, 6);
+    sim::ProgramRun &run = start({"25"});
+    EXPECT_EQ(run.wait(), 1);
+    // Before any read succeeds the reading is 0, so the first cycle switches off.
+    EXPECT_EQ(run.output(), temperatureLine(0) + temperatureLine(30) + temperatureLine(30) +
+                                temperatureLine(30) + temperatureLine(35) + temperatureLine(35) +
+                                lostAtRead);
+    EXPECT_EQ(outputLevels(), (std::vector<int>{0, 255, 255, 255, 255, 255}));
+}
+
+TEST_F(MonitorLoop, TransferThatTimesOutInFullDelaysOneCycleOnly)
+{
+    sim::Device &sensor = usb.add();
+    sensor.setReadings({60, 40});
+    sensor.failRead(2, {ETIMEDOUT, 5000});
+    unplugAfterOutputs(sensor, 3);
+    sim::ProgramRun &run = start({"25"});
+    EXPECT_EQ(run.wait(20000), 1);
+    EXPECT_EQ(run.output(), temperatureLine(30) + temperatureLine(30) + temperatureLine(20) + lostAtRead);
+    EXPECT_EQ(outputLevels(), (std::vector<int>{255, 255, 0}));
+}
+
+TEST_F(MonitorLoop, ShowsEachReadingAsItHappens)
+{
+    sim::Device &sensor = usb.add();
+    sensor.setReadings({44});
+    // Real clock: lines must arrive through the pipe while the program runs.
+    sim::ProgramRun &run = start({"25"}, "");
+    ASSERT_TRUE(run.waitForLines(2, 5000)) << run.output();
+    run.signal(SIGTERM);
+    EXPECT_EQ(run.wait(), 128 + SIGTERM);
+    EXPECT_EQ(run.output().substr(0, 2 * temperatureLine(22).size()), temperatureLine(22) + temperatureLine(22));
+}
+
+TEST_F(MonitorLoop, HoldsAtMostTwoHandlesOverALongRun)
+{
+    sim::Device &sensor = usb.add();
+    std::vector<uint8_t> readings;
+    for (int i = 0; i < 400; ++i)
+        readings.push_back((i + 1) % 5 == 0 || i % 2 == 0 ? 40 : 60);
+    sensor.setReadings(readings);
+    // Every fifth read, below the limit, the sensor drops off the bus until
+    // the switch-off over the stale handle: the next cycle's first search
+    // then has to replace that handle.
+    std::atomic<bool> ending{false};
+    sensor.onVendorRequest([&ending](sim::Device &d, const sim::ControlRequest &rq, int reads, int outputs) {
+        if (d.unplugged()) {
+            if (!ending)
+                d.plug();
+        } else if (rq.request == 0 && reads % 5 == 0) {
+            d.unplug();
+        } else if (rq.request == 1 && outputs == 200) {
+            ending = true;
+            d.unplug();
+        }
+    });
+    sim::ProgramRun &run = start({"25"}, "+0 x100");
+    EXPECT_EQ(run.wait(60000), 1);
+    EXPECT_EQ(sensor.reads(), 249);
+    EXPECT_EQ(usb.mostHandlesSeen(), 2);
+    EXPECT_EQ(sensor.mostHeldAtTransfers(), 1);
+}
+
+}  // namespace

@@ -1,0 +1,159 @@
+#include "program_run.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+
+#ifndef UMOCKDEV_PRELOAD
+#define UMOCKDEV_PRELOAD "libumockdev-preload.so.0"
+#endif
+#ifndef FAKETIME_LIBRARY
+#define FAKETIME_LIBRARY "libfaketime.so.1"
+#endif
+
+namespace sim {
+
+ProgramRun::ProgramRun(const std::string &program, const RunOptions &options)
+{
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
+        abort();
+    // Resolved before the child changes directory.
+    std::vector<std::string> argv{std::filesystem::absolute(program).string()};
+    argv.insert(argv.end(), options.args.begin(), options.args.end());
+    std::string preload = UMOCKDEV_PRELOAD;
+    if (!options.faketime.empty())
+        preload += std::string(":") + FAKETIME_LIBRARY;
+
+    pid_ = fork();
+    if (pid_ == 0) {
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        int devnull = open("/dev/null", O_RDONLY);
+        dup2(devnull, 0);
+        if (!options.directory.empty() && chdir(options.directory.c_str()) != 0)
+            _exit(126);
+        setenv("LD_PRELOAD", preload.c_str(), 1);
+        if (!options.faketime.empty()) {
+            setenv("FAKETIME", options.faketime.c_str(), 1);
+            setenv("FAKETIME_NO_CACHE", "1", 1);
+        }
+        for (const std::string &e : options.environment)
+            putenv(strdup(e.c_str()));
+        std::vector<char *> av;
+        for (std::string &a : argv)
+            av.push_back(a.data());
+        av.push_back(nullptr);
+        execv(av[0], av.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    reader_ = std::thread([this, o = out[0], e = err[0]] { pump(o, e); });
+}
+
+ProgramRun::~ProgramRun()
+{
+    if (!reaped_)
+        wait(0);
+    if (reader_.joinable())
+        reader_.join();
+}
+
+void ProgramRun::pump(int out, int err)
+{
+    pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
+    int open = 2;
+    while (open > 0) {
+        if (poll(fds, 2, -1) < 0)
+            break;
+        for (pollfd &p : fds) {
+            if (p.fd < 0 || p.revents == 0)
+                continue;
+            char buffer[4096];
+            ssize_t n = read(p.fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                close(p.fd);
+                p.fd = -1;
+                --open;
+                continue;
+            }
+            std::lock_guard lock(mutex_);
+            (p.fd == out ? out_ : err_).append(buffer, size_t(n));
+            changed_.notify_all();
+        }
+    }
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    changed_.notify_all();
+}
+
+bool ProgramRun::waitForLines(size_t lines, int timeoutMs)
+{
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        size_t count = 0;
+        for (char c : out_)
+            count += c == '\n';
+        return count >= lines || closed_;
+    }) && std::count(out_.begin(), out_.end(), '\n') >= std::ptrdiff_t(lines);
+}
+
+int ProgramRun::wait(int timeoutMs)
+{
+    if (reaped_)
+        return status_;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    int status = 0;
+    pid_t done = 0;
+    while ((done = waitpid(pid_, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    bool timedOut = done == 0;
+    if (timedOut) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+    }
+    reaped_ = true;
+    if (reader_.joinable())
+        reader_.join();
+    status_ = timedOut ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return status_;
+}
+
+void ProgramRun::signal(int number)
+{
+    if (!reaped_)
+        kill(pid_, number);
+}
+
+std::string ProgramRun::output()
+{
+    std::lock_guard lock(mutex_);
+    return out_;
+}
+
+std::vector<std::string> ProgramRun::lines()
+{
+    std::vector<std::string> all;
+    std::istringstream in(output());
+    for (std::string line; std::getline(in, line);)
+        all.push_back(line);
+    return all;
+}
+
+std::string ProgramRun::errors()
+{
+    std::lock_guard lock(mutex_);
+    return err_;
+}
+
+}  // namespace sim
