@@ -1,8 +1,12 @@
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <unistd.h>
 #include <usb.h>
 
 #include "monitor/limit_argument.h"
+#include "monitor/reading_log.h"
 #include "sensor/sensor_requests.h"
 #include "sensor/usb_open_device.h"
 
@@ -15,6 +19,15 @@ static int findSensor(usb_dev_handle **handle)
     if (result == 0 && previous != nullptr)
         usb_close(previous);
     return result;
+}
+
+// Says once that the log is failing, not every cycle until it recovers;
+// the readings and the switching go on without it.
+static void reportLogFailure(const char *what, bool *reported)
+{
+    if (!*reported)
+        printf("cannot %s tmp: %s\n", what, strerror(errno));
+    *reported = true;
 }
 
 int main(int argc, char **argv)
@@ -36,6 +49,11 @@ int main(int argc, char **argv)
 
     usb_init();
 
+    bool logFailureReported = false;
+    FILE *log = logOpen();
+    if (log == nullptr)
+        reportLogFailure("open", &logFailureReported);
+
     usb_dev_handle *handle = nullptr;
     unsigned char reading = 0;      // half degrees; 0 until a read succeeds
     unsigned char outputReply = 0;  // the device's answer to an output request, unused
@@ -49,7 +67,20 @@ int main(int argc, char **argv)
         unsigned temperature = reading >> 1;
         printf("\x89\xB7\x93\x78\x81\x81%u \n", temperature);
 
+        logWriteTemperature(log, temperature);
+        time_t sampled = time(nullptr);
+        if (logWriteTime(log, sampled))
+            logFailureReported = false;
+        else if (log != nullptr)
+            reportLogFailure("write", &logFailureReported);
+
         sleep(1);
+
+        if (sampled % 10 == 0) {
+            log = logRotate(log);
+            if (log == nullptr)
+                reportLogFailure("open", &logFailureReported);
+        }
 
         if (reading < limit) {
             // Below the limit a lost sensor is not fatal yet: switch off over

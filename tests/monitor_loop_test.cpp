@@ -15,7 +15,7 @@ TEST_F(MonitorLoop, RejectsMissingOrMalformedLimitBeforeTouchingAnything)
 {
     usb.add();
     {
-        sim::ProgramRun &run = start({});
+        sim::ProgramRun &run = start(std::vector<std::string>{});
         EXPECT_EQ(run.wait(), 2);
         EXPECT_EQ(run.output(), usage);
     }

@@ -51,7 +51,12 @@ protected:
     sim::ProgramRun &start(std::vector<std::string> args, std::string faketime = "+0 x20",
                            std::vector<std::string> environment = {})
     {
-        sim::RunOptions options{std::move(args), directory_, std::move(environment), std::move(faketime)};
+        return start(sim::RunOptions{std::move(args), "", std::move(environment), std::move(faketime)});
+    }
+    sim::ProgramRun &start(sim::RunOptions options)
+    {
+        if (options.directory.empty())
+            options.directory = directory_;
         run_ = std::make_unique<sim::ProgramRun>(TEMPSWITCH_BINARY, options);
         usb.watchHandles(run_->pid());
         return *run_;

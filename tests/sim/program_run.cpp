@@ -1,6 +1,7 @@
 #include "program_run.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -41,6 +42,9 @@ ProgramRun::ProgramRun(const std::string &program, const RunOptions &options)
         int devnull = open("/dev/null", O_RDONLY);
         dup2(devnull, 0);
         if (!options.directory.empty() && chdir(options.directory.c_str()) != 0)
+            _exit(126);
+        if (options.user >= 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(gid_t(options.user)) != 0 || setuid(uid_t(options.user)) != 0))
             _exit(126);
         setenv("LD_PRELOAD", preload.c_str(), 1);
         if (!options.faketime.empty()) {

@@ -341,6 +341,15 @@ std::vector<ControlRequest> Usb::vendorRequests()
     return vendor;
 }
 
+void Usb::openToEveryone()
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::permissions(root_, fs::perms::all, fs::perm_options::add, ec);
+    for (const auto &entry : fs::recursive_directory_iterator(root_, ec))
+        fs::permissions(entry.path(), fs::perms::all, fs::perm_options::add, ec);
+}
+
 std::map<std::string, int> Usb::openNodes(pid_t pid) const
 {
     namespace fs = std::filesystem;

@@ -109,6 +109,8 @@ public:
     int handlesOpen(pid_t pid) const;
     std::map<std::string, int> openNodes(pid_t pid) const;  // node path -> open handles
     const std::string &root() const { return root_; }
+    // Lets a child that runs as another user reach the simulated nodes.
+    void openToEveryone();
 
 private:
     friend struct Handler;
