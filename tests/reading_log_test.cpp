@@ -117,7 +117,9 @@ protected:
         return {"PATH=" + (directory() / "bin").string() + ":/usr/bin:/bin"};
     }
 
-    static constexpr const char *fiveSecondsBefore = "@2007-05-12 07:49:05 x10";
+    // Four times fast: slow enough that no multiple of ten is skipped over a
+    // run, even on a loaded machine, since each cycle takes a little over a second.
+    static constexpr const char *fiveSecondsBefore = "@2007-05-12 07:49:05 x4";
 
 private:
     int devices_ = 0;
@@ -157,7 +159,7 @@ TEST_F(ReadingLog, SnapshotEndsWithTheRecordOnAMultipleOfTen)
 TEST_F(ReadingLog, FirstSnapshotHoldsEveryRecordSinceStart)
 {
     sensorForCycles(9);
-    sim::ProgramRun &run = start({"0"}, "@2007-05-12 07:49:03 x10", {"TZ=UTC"});
+    sim::ProgramRun &run = start({"0"}, "@2007-05-12 07:49:03 x4", {"TZ=UTC"});
     EXPECT_EQ(run.wait(), 1);
     expectWindows(1, 9);
 }
@@ -177,6 +179,8 @@ TEST_F(ReadingLog, RecordsAreOnDiskWhenASignalStopsTheProgram)
         sensorForCycles(1000);
         sim::ProgramRun &run = start({"0"}, "@2007-05-12 07:49:01 x10");
         ASSERT_TRUE(run.waitForLines(3));
+        // Into the cycle's sleep (100 ms here): the record follows its line within microseconds.
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
         run.signal(signal);
         EXPECT_EQ(run.wait(), 128 + signal);
         std::vector<Record> records = recordsOf(directory() / "tmp");
