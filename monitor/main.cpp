@@ -30,6 +30,18 @@ static void reportLogFailure(const char *what, bool *reported)
     *reported = true;
 }
 
+static void printHelp()
+{
+    printf("usage: tempswitch LIMIT\n"
+           "Reads the USB temperature sensor 1384:8888 once a second, prints each reading\n"
+           "and logs it to tmp (snapshot every ten seconds in tmp1), and sets the sensor's\n"
+           "output to 255 when the temperature in whole degrees is at or above LIMIT,\n"
+           "to 0 below it.\n"
+           "Exit status: 1 when the sensor is not found or lost, 2 for a bad LIMIT.\n"
+           "  --help     show this help\n"
+           "  --version  show the version\n");
+}
+
 int main(int argc, char **argv)
 {
     // A journal or a file behind a pipe must get each reading as it happens.
@@ -38,6 +50,14 @@ int main(int argc, char **argv)
     if (argc <= 1) {
         printf("you need temperature data\n");
         return 2;
+    }
+    if (strcmp(argv[1], "--help") == 0) {
+        printHelp();
+        return 0;
+    }
+    if (strcmp(argv[1], "--version") == 0) {
+        printf("tempswitch %s\n", TEMPSWITCH_VERSION);
+        return 0;
     }
     int limit = 0;
     if (!parseLimit(argv[1], &limit)) {

@@ -33,6 +33,21 @@ TEST_F(MonitorLoop, RejectsMissingOrMalformedLimitBeforeTouchingAnything)
     EXPECT_TRUE(std::filesystem::is_empty(directory())) << "a file was created";
 }
 
+TEST_F(MonitorLoop, HelpAndVersionExitZeroWithoutTouchingAnything)
+{
+    usb.add();
+    {
+        sim::ProgramRun &run = start({"--help", "25"});
+        EXPECT_EQ(run.wait(), 0);
+        EXPECT_EQ(run.lines().at(0), "usage: tempswitch LIMIT");
+    }
+    sim::ProgramRun &run = start({"--version"});
+    EXPECT_EQ(run.wait(), 0);
+    EXPECT_EQ(run.output(), std::string("tempswitch ") + TEMPSWITCH_VERSION + "\n");
+    EXPECT_TRUE(usb.wire().empty());
+    EXPECT_TRUE(std::filesystem::is_empty(directory()));
+}
+
 // One cycle against a sensor reading `reading`; returns the level it set.
 class OneCycle : public TempswitchTest {
 protected:
