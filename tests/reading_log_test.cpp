@@ -1,7 +1,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
+#include <map>
 #include <thread>
 
 #include "tempswitch_fixture.h"
@@ -16,7 +18,6 @@ const std::string timeLabel = "\x8E\x9E\x8A\xD4\x81\x81";
 struct Record {
     int degrees;
     std::string time;  // the 24 characters of ctime
-    bool onMultipleOfTen() const { return time[18] == '0'; }
 };
 
 // Splits a log into its records; whatever does not parse is left in *rest.
@@ -56,11 +57,6 @@ std::vector<int> degreesOf(const std::vector<Record> &records)
     return degrees;
 }
 
-int multiplesOfTen(const std::vector<Record> &records)
-{
-    return int(std::count_if(records.begin(), records.end(), [](const Record &r) { return r.onMultipleOfTen(); }));
-}
-
 std::vector<int> range(int first, int last)
 {
     std::vector<int> all;
@@ -68,6 +64,56 @@ std::vector<int> range(int first, int last)
         all.push_back(i);
     return all;
 }
+
+// Watches tmp and tmp1 while the program runs. A record stays in tmp for at
+// least one cycle, so polling every few milliseconds sees the stamp of every
+// cycle and every snapshot that tmp1 ever holds.
+class LogWatcher {
+public:
+    explicit LogWatcher(fs::path directory) : directory_(std::move(directory))
+    {
+        thread_ = std::thread([this] {
+            while (!stop_) {
+                look();
+                std::this_thread::sleep_for(std::chrono::milliseconds(3));
+            }
+            look();
+        });
+    }
+    ~LogWatcher() { finish(); }
+    void finish()
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+    std::map<int, std::string> stamps() const { return stamps_; }
+    std::vector<std::vector<int>> snapshots() const { return snapshots_; }
+    int tornSnapshots() const { return torn_; }
+
+private:
+    void look()
+    {
+        std::string rest;
+        for (const Record &r : parseRecords(readFile(directory_ / "tmp"), &rest))
+            stamps_[r.degrees] = r.time;
+        if (!fs::exists(directory_ / "tmp1"))
+            return;
+        std::vector<int> snapshot = degreesOf(parseRecords(readFile(directory_ / "tmp1"), &rest));
+        if (!rest.empty() || snapshot.empty())
+            ++torn_;
+        else if (snapshots_.empty() || snapshots_.back() != snapshot)
+            snapshots_.push_back(snapshot);
+    }
+
+    fs::path directory_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    std::map<int, std::string> stamps_;
+    std::vector<std::vector<int>> snapshots_;
+    int torn_ = 0;
+};
 
 class ReadingLog : public TempswitchTest {
 protected:
@@ -86,16 +132,38 @@ protected:
         return sensor;
     }
 
-    // tmp1 is one window that ends with the record stamped on a multiple of
-    // ten seconds; tmp holds every later record up to the last cycle.
-    void expectWindows(int firstOfSnapshot, int lastCycle)
+    // What a run should leave, worked out from the stamp of every cycle's
+    // record: a rotation at each stamp on a multiple of ten; a rotation whose
+    // copy works (per plan, then always) starts a new window.
+    struct Expected {
+        std::vector<std::vector<int>> snapshots;
+        std::vector<int> log;
+    };
+    static Expected expectedFrom(const std::map<int, std::string> &stamps, int lastCycle, std::vector<bool> copies = {})
     {
-        std::vector<Record> snapshot = recordsOf(directory() / "tmp1"), log = recordsOf(directory() / "tmp");
-        ASSERT_FALSE(snapshot.empty());
-        int last = snapshot.back().degrees;
-        EXPECT_EQ(degreesOf(snapshot), range(firstOfSnapshot, last));
-        EXPECT_TRUE(snapshot.back().onMultipleOfTen()) << snapshot.back().time;
-        EXPECT_EQ(degreesOf(log), range(last + 1, lastCycle));
+        Expected expected;
+        size_t rotation = 0;
+        for (int cycle = 1; cycle <= lastCycle; ++cycle) {
+            expected.log.push_back(cycle);
+            auto stamp = stamps.find(cycle);
+            // Seconds since the epoch are a multiple of ten when those of the minute are.
+            if (stamp == stamps.end() || stamp->second[18] != '0')
+                continue;
+            bool copied = rotation < copies.size() ? copies[rotation] : true;
+            ++rotation;
+            if (copied) {
+                expected.snapshots.push_back(expected.log);
+                expected.log.clear();
+            }
+        }
+        return expected;
+    }
+
+    void expectRun(const Expected &expected, const LogWatcher &watcher)
+    {
+        EXPECT_EQ(watcher.snapshots(), expected.snapshots) << "every snapshot, in order";
+        EXPECT_EQ(degreesOf(recordsOf(directory() / "tmp")), expected.log);
+        EXPECT_EQ(watcher.tornSnapshots(), 0) << "tmp1 was seen half written";
         EXPECT_FALSE(fs::exists(directory() / "tmp1.new"));
     }
 
@@ -142,27 +210,21 @@ TEST_F(ReadingLog, RecordsAreByteExact)
     EXPECT_FALSE(fs::exists(directory() / "tmp1"));
 }
 
-TEST_F(ReadingLog, SnapshotEndsWithTheRecordOnAMultipleOfTen)
+TEST_F(ReadingLog, EachSnapshotEndsWithTheRecordOnAMultipleOfTen)
 {
     sensorForCycles(18);
+    LogWatcher watcher(directory());
     sim::ProgramRun &run = start({"0"}, fiveSecondsBefore, {"TZ=UTC"});
     EXPECT_EQ(run.wait(), 1);
-    std::vector<Record> snapshot = recordsOf(directory() / "tmp1");
-    ASSERT_FALSE(snapshot.empty());
-    EXPECT_LE(snapshot.size(), 10u);
-    EXPECT_GT(snapshot.front().degrees, 1) << "the second snapshot still holds the first window";
-    EXPECT_EQ(multiplesOfTen(snapshot), 1);
-    expectWindows(snapshot.front().degrees, 18);
-    EXPECT_EQ(multiplesOfTen(recordsOf(directory() / "tmp")), 0) << "a rotation was missed";
+    watcher.finish();
+    ASSERT_EQ(watcher.stamps().size(), 18u);
+    Expected expected = expectedFrom(watcher.stamps(), 18);
+    // The first snapshot holds every record since start; later ones, ten.
+    ASSERT_GE(expected.snapshots.size(), 1u);
+    EXPECT_EQ(expected.snapshots.front().front(), 1);
+    expectRun(expected, watcher);
 }
 
-TEST_F(ReadingLog, FirstSnapshotHoldsEveryRecordSinceStart)
-{
-    sensorForCycles(9);
-    sim::ProgramRun &run = start({"0"}, "@2007-05-12 07:49:03 x4", {"TZ=UTC"});
-    EXPECT_EQ(run.wait(), 1);
-    expectWindows(1, 9);
-}
 
 TEST_F(ReadingLog, StartTruncatesTheLogEvenWithoutASensor)
 {
@@ -192,9 +254,13 @@ TEST_F(ReadingLog, RecordsAreOnDiskWhenASignalStopsTheProgram)
 TEST_F(ReadingLog, MissingCopyCommandKeepsEveryRecordInTheLog)
 {
     sim::Device &sensor = sensorForCycles(18);
+    LogWatcher watcher(directory());
     sim::ProgramRun &run = start({"0"}, fiveSecondsBefore, {"TZ=UTC", "PATH=/nonexistent"});
     EXPECT_EQ(run.wait(), 1);
-    EXPECT_EQ(degreesOf(recordsOf(directory() / "tmp")), range(1, 18));
+    watcher.finish();
+    Expected expected = expectedFrom(watcher.stamps(), 18, std::vector<bool>(18, false));
+    EXPECT_EQ(expected.log, range(1, 18));
+    expectRun(expected, watcher);
     EXPECT_FALSE(fs::exists(directory() / "tmp1"));
     EXPECT_FALSE(fs::exists(directory() / "tmp1.new"));
     EXPECT_NE(run.errors().find("cp"), std::string::npos) << "the shell says what went wrong";
@@ -204,22 +270,27 @@ TEST_F(ReadingLog, MissingCopyCommandKeepsEveryRecordInTheLog)
 TEST_F(ReadingLog, FailedCopyIsMadeUpByTheNextOne)
 {
     sensorForCycles(18);
+    LogWatcher watcher(directory());
     sim::ProgramRun &run = start({"0"}, fiveSecondsBefore, copyPlan("fail\nok\n"));
     EXPECT_EQ(run.wait(), 1);
-    expectWindows(1, 18);
-    EXPECT_EQ(multiplesOfTen(recordsOf(directory() / "tmp1")), 2) << "the snapshot spans the failed rotation";
-    EXPECT_EQ(multiplesOfTen(recordsOf(directory() / "tmp")), 0);
+    watcher.finish();
+    ASSERT_EQ(watcher.stamps().size(), 18u);
+    Expected expected = expectedFrom(watcher.stamps(), 18, {false, true});
+    ASSERT_FALSE(expected.snapshots.empty()) << "no rotation after the failed one";
+    EXPECT_EQ(expected.snapshots.front().front(), 1);
+    expectRun(expected, watcher);
 }
 
 TEST_F(ReadingLog, HalfWrittenCopyNeverReplacesTheSnapshot)
 {
     sensorForCycles(18);
+    LogWatcher watcher(directory());
     sim::ProgramRun &run = start({"0"}, fiveSecondsBefore, copyPlan("ok\npartial\n"));
     EXPECT_EQ(run.wait(), 1);
-    // tmp1 is still the whole first snapshot; tmp kept everything after it.
-    expectWindows(1, 18);
-    EXPECT_EQ(multiplesOfTen(recordsOf(directory() / "tmp1")), 1);
-    EXPECT_EQ(multiplesOfTen(recordsOf(directory() / "tmp")), 1) << "the failed rotation's record stays";
+    watcher.finish();
+    ASSERT_EQ(watcher.stamps().size(), 18u);
+    // tmp1 stays the whole first snapshot; tmp keeps everything after it.
+    expectRun(expectedFrom(watcher.stamps(), 18, {true, false}), watcher);
 }
 
 TEST_F(ReadingLog, FullDiskIsReportedOnceAndSwitchingGoesOn)
@@ -261,12 +332,15 @@ TEST_F(ReadingLog, LogThatCannotBeOpenedIsRetriedAtEachRotation)
     EXPECT_EQ(std::count(lines.begin(), lines.end(), lines[0]), 1);
     EXPECT_EQ(lines.size(), 1u + 18u + 1u);
     EXPECT_EQ(sensor.outputs(), 18);
-    // Reopened at the first rotation after the directory became writable;
-    // snapshots start again at the one after that.
-    std::vector<Record> snapshot = recordsOf(directory() / "tmp1");
-    ASSERT_FALSE(snapshot.empty());
-    EXPECT_GT(snapshot.front().degrees, 1);
-    expectWindows(snapshot.front().degrees, 18);
+    // Reopened at a rotation after the directory became writable; from then
+    // on every record is kept, and a snapshot is only made of a window in
+    // which the log was open.
+    std::vector<int> kept = degreesOf(recordsOf(directory() / "tmp1"));
+    std::vector<int> log = degreesOf(recordsOf(directory() / "tmp"));
+    kept.insert(kept.end(), log.begin(), log.end());
+    ASSERT_FALSE(kept.empty());
+    EXPECT_GT(kept.front(), 1);
+    EXPECT_EQ(kept, range(kept.front(), 18));
 }
 
 }  // namespace
