@@ -21,6 +21,13 @@ static int findSensor(usb_dev_handle **handle)
     return result;
 }
 
+// The handle of a sensor that has gone; closed rather than left to the exit.
+static void releaseSensor(usb_dev_handle *handle)
+{
+    if (handle != nullptr)
+        usb_close(handle);
+}
+
 // Says once that the log is failing, not every cycle until it recovers;
 // the readings and the switching go on without it.
 static void reportLogFailure(const char *what, bool *reported)
@@ -81,6 +88,7 @@ int main(int argc, char **argv)
         int result = findSensor(&handle);
         if (result != 0) {
             printf("usbOpenDevice failed %d \n", result);
+            releaseSensor(handle);
             return 1;
         }
         usbReadTemperature(handle, &reading);
@@ -110,6 +118,7 @@ int main(int argc, char **argv)
         } else {
             if (findSensor(&handle) != 0) {
                 printf("usbOpenDevice failed\n");
+                releaseSensor(handle);
                 return 1;
             }
             usbSetOutput(handle, 255, &outputReply);
