@@ -53,11 +53,11 @@ protected:
     {
         return start(sim::RunOptions{std::move(args), "", std::move(environment), std::move(faketime)});
     }
-    sim::ProgramRun &start(sim::RunOptions options)
+    sim::ProgramRun &start(sim::RunOptions options, const std::string &program = TEMPSWITCH_BINARY)
     {
         if (options.directory.empty())
             options.directory = directory_;
-        run_ = std::make_unique<sim::ProgramRun>(TEMPSWITCH_BINARY, options);
+        run_ = std::make_unique<sim::ProgramRun>(program, options);
         usb.watchHandles(run_->pid());
         return *run_;
     }
