@@ -29,7 +29,9 @@ ProgramRun::ProgramRun(const std::string &program, const RunOptions &options)
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
         abort();
     // Resolved before the child changes directory.
-    std::vector<std::string> argv{std::filesystem::absolute(program).string()};
+    std::vector<std::string> argv{program.find('/') == std::string::npos
+                                      ? program
+                                      : std::filesystem::absolute(program).string()};
     argv.insert(argv.end(), options.args.begin(), options.args.end());
     std::string preload = UMOCKDEV_PRELOAD;
     if (!options.faketime.empty())
@@ -57,7 +59,7 @@ ProgramRun::ProgramRun(const std::string &program, const RunOptions &options)
         for (std::string &a : argv)
             av.push_back(a.data());
         av.push_back(nullptr);
-        execv(av[0], av.data());
+        execvp(av[0], av.data());
         _exit(127);
     }
     close(out[1]);
