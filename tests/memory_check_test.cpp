@@ -35,11 +35,12 @@ TEST_F(MemoryCheck, WholeRunIsCleanUnderValgrind)
             d.unplug();
         }
     });
-    sim::ProgramRun &run = start({{"--quiet", "--leak-check=full", "--errors-for-leak-kinds=definite,indirect",
-                                   "--suppressions=" VALGRIND_SUPPRESSIONS,
-                                   "--error-exitcode=99", TEMPSWITCH_BINARY, "25"},
-                                  "", {"TZ=UTC"}, "@2007-05-12 07:49:05 x4"},
-                                 VALGRIND_PROGRAM);
+    sim::RunOptions options{.args = {"--quiet", "--leak-check=full", "--errors-for-leak-kinds=definite,indirect",
+                                     "--suppressions=" VALGRIND_SUPPRESSIONS, "--error-exitcode=99",
+                                     TEMPSWITCH_BINARY, "25"},
+                            .environment = {"TZ=UTC"},
+                            .faketime = "@2007-05-12 07:49:05 x4"};
+    sim::ProgramRun &run = start(options, VALGRIND_PROGRAM);
     EXPECT_EQ(run.wait(120000), 1) << run.errors();
     EXPECT_EQ(run.errors(), "");
     EXPECT_EQ(sensor.reads(), 24);

@@ -321,7 +321,7 @@ TEST_F(ReadingLog, LogThatCannotBeOpenedIsRetriedAtEachRotation)
     if (geteuid() == 0) {
         ASSERT_EQ(chown(directory().c_str(), 65534, 65534), 0);
     }
-    sim::ProgramRun &run = start({{"0"}, "", {"TZ=UTC"}, fiveSecondsBefore, geteuid() == 0 ? 65534 : -1});
+    sim::ProgramRun &run = start(sim::RunOptions{.args = {"0"}, .environment = {"TZ=UTC"}, .faketime = fiveSecondsBefore, .user = geteuid() == 0 ? 65534 : -1});
     ASSERT_TRUE(run.waitForLines(3)) << run.output() << run.errors();
     fs::permissions(directory(), fs::perms::owner_all, fs::perm_options::add);
     EXPECT_EQ(run.wait(), 1);

@@ -51,7 +51,7 @@ protected:
     sim::ProgramRun &start(std::vector<std::string> args, std::string faketime = "+0 x20",
                            std::vector<std::string> environment = {})
     {
-        return start(sim::RunOptions{std::move(args), "", std::move(environment), std::move(faketime)});
+        return start(sim::RunOptions{.args = std::move(args), .environment = std::move(environment), .faketime = std::move(faketime)});
     }
     sim::ProgramRun &start(sim::RunOptions options, const std::string &program = TEMPSWITCH_BINARY)
     {

@@ -14,10 +14,10 @@
 namespace sim {
 
 struct RunOptions {
-    std::vector<std::string> args;       // after the program name
-    std::string directory;               // working directory; "" keeps the test's
-    std::vector<std::string> environment;  // NAME=value, added or replaced
-    std::string faketime;                // FAKETIME for libfaketime; "" for the real clock
+    std::vector<std::string> args = {};  // after the program name
+    std::string directory = {};          // working directory; "" keeps the test's
+    std::vector<std::string> environment = {};  // NAME=value, added or replaced
+    std::string faketime = {};           // FAKETIME for libfaketime; "" for the real clock
     int user = -1;                       // uid (and gid) to run as; -1 keeps ours
 };
 

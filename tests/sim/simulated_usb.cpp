@@ -155,6 +155,10 @@ struct Handler {
             g_object_unref(d);
             return TRUE;
         }
+        if (request == USBDEVFS_IOCTL && dev.vanishOnScan_) {  // asked of every device during a scan
+            std::filesystem::remove(dev.nodePath_);
+            dev.vanished_ = true;
+        }
         if (request != USBDEVFS_CONTROL) {  // HUB_PORTINFO and the rest: "not a hub"
             complete(client, -1, request == USBDEVFS_IOCTL ? ENOSYS : ENOTTY);
             return TRUE;
@@ -313,6 +317,10 @@ void Usb::record(const ControlRequest &request)
         std::lock_guard lock(mutex_);
         wire_.push_back(request);
     }
+    // The scan is over once any device is talked to: bring back what vanished.
+    for (auto &dev : devices_)
+        if (dev->vanished_.exchange(false))
+            writeFile(dev->nodePath_, dev->nodeBytes_);
     pid_t pid = watched_;
     if (pid == 0)
         return;

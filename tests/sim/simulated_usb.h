@@ -55,6 +55,9 @@ public:
     void setOutputReply(uint8_t reply) { outputReply_ = reply; }
     void setStringError(int error) { stringError_ = error; }  // 0: strings answer
     void setAccessDenied(bool denied) { denied_ = denied; }   // every ioctl EPERM
+    // The node goes away while the bus is scanned, after the device was
+    // listed, so that opening it fails; it is back for the next scan.
+    void setVanishOnScan(bool vanish) { vanishOnScan_ = vanish; }
     void onVendorRequest(VendorHook hook);
     // Unplugging removes the node, so the next scan does not see the device,
     // and fails every request still made over an open handle with ENODEV.
@@ -89,7 +92,7 @@ private:
     std::atomic<int> mostHeldAtTransfers_{0};
     std::atomic<uint8_t> outputReply_{0xA5};
     std::atomic<int> stringError_{0};
-    std::atomic<bool> denied_{false}, unplugged_{false};
+    std::atomic<bool> denied_{false}, unplugged_{false}, vanishOnScan_{false}, vanished_{false};
 };
 
 class Usb {

@@ -105,7 +105,7 @@ SoakFigures soak(const std::string &program, int cycles, int earlySample,
     args.push_back("25");
     auto started = std::chrono::steady_clock::now();
     {
-        ProgramRun child(run, {args, directory, {}, faketime});
+        ProgramRun child(run, {.args = args, .directory = directory, .faketime = faketime});
         pid = child.pid();
         usb.watchHandles(pid);
         figures.status = child.wait(24 * 3600 * 1000);

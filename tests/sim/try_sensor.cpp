@@ -84,7 +84,7 @@ int main(int argc, char **argv)
 
     printf("tempswitch %s against a simulated sensor in %s (%s)\n", limit.c_str(), directory.c_str(),
            seconds > 0 ? (std::to_string(seconds) + " s").c_str() : "Ctrl-C stops it");
-    sim::ProgramRun run(program, {{limit}, directory, {}, ""});
+    sim::ProgramRun run(program, {.args = {limit}, .directory = directory});
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     size_t shown = 0;
     int status = -1;
