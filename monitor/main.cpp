@@ -5,7 +5,8 @@
 #include <unistd.h>
 #include <usb.h>
 
-#include "monitor/limit_argument.h"
+#include "monitor/command_line.h"
+#include "monitor/device_listing.h"
 #include "monitor/reading_log.h"
 #include "sensor/sensor_requests.h"
 #include "sensor/usb_open_device.h"
@@ -37,53 +38,41 @@ static void reportLogFailure(const char *what, bool *reported)
     *reported = true;
 }
 
-static void printHelp()
-{
-    printf("usage: tempswitch LIMIT\n"
-           "Reads the USB temperature sensor 1384:8888 once a second, prints each reading\n"
-           "and logs it to tmp (snapshot every ten seconds in tmp1), and sets the sensor's\n"
-           "output to 255 when the temperature in whole degrees is at or above LIMIT,\n"
-           "to 0 below it.\n"
-           "Exit status: 1 when the sensor is not found or lost, 2 for a bad LIMIT.\n"
-           "  --help     show this help\n"
-           "  --version  show the version\n");
-}
-
 int main(int argc, char **argv)
 {
     // A journal or a file behind a pipe must get each reading as it happens.
     setvbuf(stdout, nullptr, _IOLBF, 0);
 
-    if (argc <= 1) {
-        printf("you need temperature data\n");
-        return 2;
-    }
-    if (strcmp(argv[1], "--help") == 0) {
+    CommandLine command = parseCommandLine(argc, argv);
+    switch (command.action) {
+    case Action::help:
         printHelp();
         return 0;
-    }
-    if (strcmp(argv[1], "--version") == 0) {
+    case Action::version:
         printf("tempswitch %s\n", TEMPSWITCH_VERSION);
         return 0;
-    }
-    int limit = 0;
-    if (!parseLimit(argv[1], &limit)) {
-        printf("invalid temperature limit \"%s\": give a whole number of degrees"
-               " from -1073741824 to 1073741823\n", argv[1]);
-        printf("you need temperature data\n");
+    case Action::list:
+        return listDevices(0x1384, 0x8888);
+    case Action::refuse:
         return 2;
+    case Action::run:
+        break;
     }
+    const int limit = command.limit;
+    // "温度＝" in Shift_JIS, as the files have it, or in UTF-8 for a journal.
+    const char *label = command.utf8Labels ? "\xE6\xB8\xA9\xE5\xBA\xA6\xEF\xBC\x9D" : "\x89\xB7\x93\x78\x81\x81";
 
     usb_init();
 
     bool logFailureReported = false;
-    FILE *log = logOpen();
+    FILE *log = logOpenAtStart();
     if (log == nullptr)
         reportLogFailure("open", &logFailureReported);
 
     usb_dev_handle *handle = nullptr;
     unsigned char reading = 0;      // half degrees; 0 until a read succeeds
     unsigned char outputReply = 0;  // the device's answer to an output request, unused
+    int silentCycles = 0;           // cycles in a row whose read delivered nothing
     for (;;) {
         int result = findSensor(&handle);
         if (result != 0) {
@@ -91,9 +80,17 @@ int main(int argc, char **argv)
             releaseSensor(handle);
             return 1;
         }
-        usbReadTemperature(handle, &reading);
+        // A failed read repeats the last reading; a sensor that stays silent
+        // would freeze it for good, so that ends the run like a lost sensor.
+        if (usbReadTemperature(handle, &reading) == 1) {
+            silentCycles = 0;
+        } else if (++silentCycles == 10) {
+            printf("no reading from the sensor for 10 cycles\n");
+            releaseSensor(handle);
+            return 1;
+        }
         unsigned temperature = reading >> 1;
-        printf("\x89\xB7\x93\x78\x81\x81%u \n", temperature);
+        printf("%s%u \n", label, temperature);
 
         logWriteTemperature(log, temperature);
         time_t sampled = time(nullptr);

@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 FILE *logOpen()
@@ -44,6 +45,22 @@ static bool logSnapshot()
     return true;
 }
 
+// tmp is only emptied once its records are safe in tmp1; otherwise the
+// next records are appended to them.
+static FILE *logReopen(bool snapshotted)
+{
+    return snapshotted ? logOpen() : fopen("tmp", "a");
+}
+
+FILE *logOpenAtStart()
+{
+    // Records that an earlier run left (a restart, a reboot) go to tmp1
+    // first, as at a rotation, rather than being emptied away.
+    struct stat file;
+    bool leftover = stat("tmp", &file) == 0 && file.st_size > 0;
+    return logReopen(!leftover || logSnapshot());
+}
+
 FILE *logRotate(FILE *log)
 {
     bool copied = false;
@@ -53,6 +70,5 @@ FILE *logRotate(FILE *log)
         complete = fclose(log) == 0 && complete;
         copied = complete && logSnapshot();
     }
-    // tmp is only emptied once its records are safe in tmp1.
-    return copied ? logOpen() : fopen("tmp", "a");
+    return logReopen(copied);
 }

@@ -7,6 +7,12 @@
 // Returns nullptr (errno set) when it cannot be opened.
 FILE *logOpen();
 
+// Opens the log at start. Records that tmp still holds from an earlier run
+// are first copied to "tmp1" as at a rotation; tmp is then emptied, or, when
+// the copy fails, kept and appended to. Returns nullptr (errno set) when tmp
+// cannot be opened.
+FILE *logOpenAtStart();
+
 // The two pieces of a record: "温度＝N " then "時間＝" ctime " \n", in
 // Shift_JIS. Both write nothing when log is null. logWriteTime also pushes
 // the whole record to the file and says whether it got there (errno set

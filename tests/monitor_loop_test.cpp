@@ -29,6 +29,19 @@ TEST_F(MonitorLoop, RejectsMissingOrMalformedLimitBeforeTouchingAnything)
             << bad;
         EXPECT_EQ(run.errors(), "") << bad;
     }
+    // Control bytes cannot split or garble the message line; options before
+    // LIMIT are checked too.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+        {{"25\n\x1b[2J\\"}, "invalid temperature limit \"25\\n\\x1b[2J\\\\\": give a whole number of degrees "
+                            "from -1073741824 to 1073741823\n"},
+        {{"--utf", "25"}, "unknown option \"--utf\": see tempswitch --help\n"},
+        {{"--utf8"}, ""},
+    };
+    for (const auto &[args, message] : refused) {
+        sim::ProgramRun &run = start(args);
+        EXPECT_EQ(run.wait(), 2) << args[0];
+        EXPECT_EQ(run.output(), message + usage);
+    }
     EXPECT_TRUE(usb.wire().empty()) << "the bus was touched";
     EXPECT_TRUE(std::filesystem::is_empty(directory())) << "a file was created";
 }
@@ -39,7 +52,7 @@ TEST_F(MonitorLoop, HelpAndVersionExitZeroWithoutTouchingAnything)
     {
         sim::ProgramRun &run = start({"--help", "25"});
         EXPECT_EQ(run.wait(), 0);
-        EXPECT_EQ(run.lines().at(0), "usage: tempswitch LIMIT");
+        EXPECT_EQ(run.lines().at(0), "usage: tempswitch [--utf8] LIMIT");
     }
     sim::ProgramRun &run = start({"--version"});
     EXPECT_EQ(run.wait(), 0);
@@ -238,15 +251,63 @@ TEST_F(MonitorLoop, TakesTheFirstDeviceThatMatchesAndNamesItself)
     printf("\n");
 }
 
+// A string that is empty, or that the device does not have (index 0), does
+// not name a sensor; both strings are still read as from any device.
 TEST_F(MonitorLoop, SensorWithoutStringsIsNotTaken)
 {
+    std::vector<sim::DeviceInfo> infos(3);
+    infos[0].productName = "";
+    infos[1].productIndex = 0;
+    infos[2].manufacturerIndex = 0;
+    std::vector<sim::Device *> devices;
+    for (size_t i = 0; i < infos.size(); ++i) {
+        infos[i].address = 2 + int(i);
+        devices.push_back(&usb.add(infos[i]));
+        sim::ProgramRun &run = start({"25"});
+        EXPECT_EQ(run.wait(), 1) << i;
+        EXPECT_EQ(run.output(), lostAtRead) << i;
+        EXPECT_TRUE(usb.vendorRequests().empty()) << i;
+        devices.back()->unplug();
+    }
+    EXPECT_GT(devices[0]->stringRequests(), 0);
+    for (sim::Device *device : devices)
+        EXPECT_EQ(device->stringRequests(), devices[0]->stringRequests());
+}
+
+// A sensor that still answers the search but no longer the read would
+// freeze the reading; ten silent cycles in a row end the run.
+TEST_F(MonitorLoop, SilentSensorEndsTheRunAfterTenCycles)
+{
+    sim::Device &silent = usb.add();
+    for (int read = 1; read <= 10; ++read)
+        silent.failRead(read, {read % 2 ? EPIPE : ETIMEDOUT, 0});
+    {
+        sim::ProgramRun &run = start({"25"});
+        EXPECT_EQ(run.wait(), 1);
+        std::string expected;
+        for (int cycle = 1; cycle <= 9; ++cycle)
+            expected += temperatureLine(0);
+        EXPECT_EQ(run.output(), expected + "no reading from the sensor for 10 cycles\n");
+        EXPECT_EQ(silent.reads(), 10);
+        EXPECT_EQ(silent.outputs(), 9);
+        silent.unplug();
+    }
+    // Nine failures then a reading: the count starts again.
     sim::DeviceInfo info;
-    info.productName = "";
-    usb.add(info);
+    info.address = 3;
+    sim::Device &sensor = usb.add(info);
+    sensor.setReadings({60});
+    for (int read = 1; read <= 9; ++read)
+        sensor.failRead(read, {EPIPE, 0});
+    for (int read = 11; read <= 19; ++read)
+        sensor.failRead(read, {EPIPE, 0});
+    unplugAfterOutputs(sensor, 20);
     sim::ProgramRun &run = start({"25"});
     EXPECT_EQ(run.wait(), 1);
-    EXPECT_EQ(run.output(), lostAtRead);
-    EXPECT_TRUE(usb.vendorRequests().empty());
+    std::vector<std::string> lines = run.lines();
+    ASSERT_EQ(lines.size(), 21u);
+    EXPECT_EQ(lines[9] + "\n", temperatureLine(30));
+    EXPECT_EQ(lines.back(), "usbOpenDevice failed 1 ");
 }
 
 TEST_F(MonitorLoop, FailedReadRepeatsTheLastRealReading)
@@ -266,6 +327,25 @@ TEST_F(MonitorLoop, FailedReadRepeatsTheLastRealReading)
                                 temperatureLine(30) + temperatureLine(35) + temperatureLine(35) +
                                 lostAtRead);
     EXPECT_EQ(outputLevels(), (std::vector<int>{0, 255, 255, 255, 255, 255}));
+}
+
+// --utf8 changes the label on standard output only; the log stays
+// Shift_JIS, and the option is ignored after LIMIT like any argument.
+TEST_F(MonitorLoop, Utf8LabelsOnStandardOutputOnly)
+{
+    sim::Device &sensor = usb.add();
+    sensor.setReadings({46});
+    const std::string record = "\x89\xB7\x93\x78\x81\x81" "23 \x8E\x9E\x8A\xD4\x81\x81";
+    for (const auto &[args, line] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--utf8", "25"}, "\xE6\xB8\xA9\xE5\xBA\xA6\xEF\xBC\x9D" "23 \n"},
+             {{"25", "--utf8"}, temperatureLine(23)}}) {
+        unplugAfterOutputs(sensor, sensor.outputs() + 1);
+        sim::ProgramRun &run = start(args);
+        EXPECT_EQ(run.wait(), 1);
+        EXPECT_EQ(run.output(), line + lostAtRead) << args[0];
+        EXPECT_EQ(readFile(directory() / "tmp").substr(0, record.size()), record) << args[0];
+        sensor.plug();
+    }
 }
 
 TEST_F(MonitorLoop, TransferThatTimesOutInFullDelaysOneCycleOnly)

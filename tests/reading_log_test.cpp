@@ -226,13 +226,33 @@ TEST_F(ReadingLog, EachSnapshotEndsWithTheRecordOnAMultipleOfTen)
 }
 
 
-TEST_F(ReadingLog, StartTruncatesTheLogEvenWithoutASensor)
+// A restart loses nothing: what an earlier run left in tmp goes to tmp1
+// before tmp is emptied, even when no sensor is found; if that copy fails,
+// tmp keeps it.
+TEST_F(ReadingLog, StartSnapshotsWhatAnEarlierRunLeftThenEmptiesTheLog)
 {
-    std::ofstream(directory() / "tmp") << "records of an earlier run\n";
-    sim::ProgramRun &run = start({"25"});
-    EXPECT_EQ(run.wait(), 1);
+    const std::string leftover = "records of an earlier run\n";
+    std::ofstream(directory() / "tmp") << leftover;
+    std::ofstream(directory() / "tmp1") << "an older snapshot\n";
+    EXPECT_EQ(start({"25"}).wait(), 1);
+    EXPECT_EQ(readFile(directory() / "tmp1"), leftover);
     EXPECT_TRUE(fs::exists(directory() / "tmp"));
     EXPECT_EQ(readFile(directory() / "tmp"), "");
+    // An empty tmp makes no snapshot.
+    EXPECT_EQ(start({"25"}).wait(), 1);
+    EXPECT_EQ(readFile(directory() / "tmp1"), leftover);
+
+    // A failed copy keeps the leftover, and the new records follow it.
+    std::ofstream(directory() / "tmp") << "more records\n";
+    sensorForCycles(1);
+    sim::ProgramRun &run = start({"25"}, "+0 x20", {"PATH=/nonexistent"});
+    EXPECT_EQ(run.wait(), 1);
+    std::string log = readFile(directory() / "tmp"), rest;
+    ASSERT_EQ(log.substr(0, 13), "more records\n");
+    EXPECT_EQ(degreesOf(parseRecords(log.substr(13), &rest)), std::vector<int>{1});
+    EXPECT_EQ(rest, "");
+    EXPECT_EQ(readFile(directory() / "tmp1"), leftover);
+    EXPECT_FALSE(fs::exists(directory() / "tmp1.new"));
 }
 
 TEST_F(ReadingLog, RecordsAreOnDiskWhenASignalStopsTheProgram)

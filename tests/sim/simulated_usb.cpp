@@ -19,16 +19,13 @@ namespace sim {
 
 namespace {
 
-constexpr uint8_t manufacturerIndex = 1;
-constexpr uint8_t productIndex = 2;
-
 std::vector<uint8_t> descriptors(const DeviceInfo &info)
 {
     return {
         // device: USB 1.1, control endpoint of 8 bytes, one configuration
         18, 1, 0x10, 0x01, 0, 0, 0, 8, uint8_t(info.vendor & 0xff), uint8_t(info.vendor >> 8),
-        uint8_t(info.product & 0xff), uint8_t(info.product >> 8), 0x00, 0x01, manufacturerIndex,
-        productIndex, 0, 1,
+        uint8_t(info.product & 0xff), uint8_t(info.product >> 8), 0x00, 0x01, info.manufacturerIndex,
+        info.productIndex, 0, 1,
         // configuration, one interface, one interrupt IN endpoint
         9, 2, 25, 0, 1, 1, 0, 0x80, 50, 9, 4, 0, 0, 1, 0xff, 0, 0, 0, 7, 5, 0x81, 3, 8, 0, 10};
 }
@@ -211,9 +208,9 @@ struct Handler {
                     fault.error = e;
                 else if (index == 0)
                     reply = {4, 3, 0x09, 0x04};  // English (US)
-                else if (index == manufacturerIndex)
+                else if (index == dev.info_.manufacturerIndex)
                     reply = stringDescriptor(dev.info_.manufacturer);
-                else if (index == productIndex)
+                else if (index == dev.info_.productIndex)
                     reply = stringDescriptor(dev.info_.productName);
             }
             if (!reply.empty())

@@ -23,6 +23,8 @@ struct DeviceInfo {
     uint16_t product = 0x8888;
     std::string productName = "USB Thermometer";
     std::string manufacturer = "Example Works";
+    uint8_t manufacturerIndex = 1;  // 0: the device has no such string
+    uint8_t productIndex = 2;
     int bus = 1;
     int address = 2;
 };
