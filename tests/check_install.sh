@@ -12,7 +12,8 @@ fail() { echo "FAIL: $*"; exit 1; }
 
 DESTDIR="$stage" cmake --install "$build" --prefix /usr >/dev/null
 for file in usr/bin/tempswitch usr/share/man/man1/tempswitch.1 \
-            usr/lib/udev/rules.d/60-tempswitch.rules usr/lib/systemd/system/tempswitch@.service; do
+            usr/lib/udev/rules.d/60-tempswitch.rules usr/lib/systemd/system/tempswitch@.service \
+            usr/lib/sysusers.d/tempswitch.conf; do
     [ -f "$stage/$file" ] || fail "$file not installed"
 done
 [ -x "$stage/usr/bin/tempswitch" ] || fail "tempswitch not executable"
@@ -21,7 +22,7 @@ done
 # The prefix given at install time reaches the unit.
 other=$(mktemp -d)
 DESTDIR="$other" cmake --install "$build" --prefix /opt/tempswitch >/dev/null
-grep -qx 'ExecStart=/opt/tempswitch/bin/tempswitch %i' "$other/opt/tempswitch/lib/systemd/system/tempswitch@.service" ||
+grep -qx 'ExecStart=/opt/tempswitch/bin/tempswitch --utf8 %i' "$other/opt/tempswitch/lib/systemd/system/tempswitch@.service" ||
     { rm -rf "$other"; fail "unit does not follow the prefix"; }
 [ -x "$other/opt/tempswitch/bin/tempswitch" ] || { rm -rf "$other"; fail "prefix not honoured"; }
 rm -rf "$other"
@@ -35,7 +36,7 @@ if command -v man >/dev/null; then
 fi
 
 unit="$stage/usr/lib/systemd/system/tempswitch@.service"
-grep -qx 'ExecStart=/usr/bin/tempswitch %i' "$unit" || fail "unit does not start /usr/bin/tempswitch"
+grep -qx 'ExecStart=/usr/bin/tempswitch --utf8 %i' "$unit" || fail "unit does not start /usr/bin/tempswitch"
 if command -v systemd-analyze >/dev/null; then
     # An instance of the template, pointing at the staged binary so that it can be checked.
     mkdir "$stage/verify"
@@ -46,9 +47,19 @@ else
     echo "systemd-analyze not available: unit not verified"
 fi
 
+# The user and group that the unit runs as and the rule names.
+sysusers="$stage/usr/lib/sysusers.d/tempswitch.conf"
+grep -q '^u tempswitch ' "$sysusers" || fail "no user tempswitch in sysusers.d"
+grep -qx 'User=tempswitch' "$unit" && grep -qx 'Group=tempswitch' "$unit" || fail "unit does not run as tempswitch"
+if command -v systemd-sysusers >/dev/null; then
+    report=$(systemd-sysusers --dry-run --root="$stage" "$sysusers" 2>&1) || fail "systemd-sysusers: $report"
+    echo "$report" | grep -q "tempswitch" || fail "systemd-sysusers creates no tempswitch: $report"
+fi
+
 rule="$stage/usr/lib/udev/rules.d/60-tempswitch.rules"
 grep -q 'ATTR{idVendor}=="1384", ATTR{idProduct}=="8888"' "$rule" || fail "udev rule does not match the sensor"
 grep -q 'TAG+="uaccess"' "$rule" || fail "udev rule has no uaccess"
+grep -q 'GROUP="tempswitch"' "$rule" || fail "udev rule gives the sensor to another group"
 if command -v udevadm >/dev/null && udevadm verify --help >/dev/null 2>&1; then
     udevadm verify "$rule" >/dev/null || fail "udevadm verify"
 fi

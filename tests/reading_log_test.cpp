@@ -65,56 +65,6 @@ std::vector<int> range(int first, int last)
     return all;
 }
 
-// Watches tmp and tmp1 while the program runs. A record stays in tmp for at
-// least one cycle, so polling every few milliseconds sees the stamp of every
-// cycle and every snapshot that tmp1 ever holds.
-class LogWatcher {
-public:
-    explicit LogWatcher(fs::path directory) : directory_(std::move(directory))
-    {
-        thread_ = std::thread([this] {
-            while (!stop_) {
-                look();
-                std::this_thread::sleep_for(std::chrono::milliseconds(3));
-            }
-            look();
-        });
-    }
-    ~LogWatcher() { finish(); }
-    void finish()
-    {
-        stop_ = true;
-        if (thread_.joinable())
-            thread_.join();
-    }
-
-    std::map<int, std::string> stamps() const { return stamps_; }
-    std::vector<std::vector<int>> snapshots() const { return snapshots_; }
-    int tornSnapshots() const { return torn_; }
-
-private:
-    void look()
-    {
-        std::string rest;
-        for (const Record &r : parseRecords(readFile(directory_ / "tmp"), &rest))
-            stamps_[r.degrees] = r.time;
-        if (!fs::exists(directory_ / "tmp1"))
-            return;
-        std::vector<int> snapshot = degreesOf(parseRecords(readFile(directory_ / "tmp1"), &rest));
-        if (!rest.empty() || snapshot.empty())
-            ++torn_;
-        else if (snapshots_.empty() || snapshots_.back() != snapshot)
-            snapshots_.push_back(snapshot);
-    }
-
-    fs::path directory_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-    std::map<int, std::string> stamps_;
-    std::vector<std::vector<int>> snapshots_;
-    int torn_ = 0;
-};
-
 class ReadingLog : public TempswitchTest {
 protected:
     // The sensor reads cycle number N as N degrees, and is unplugged after
@@ -159,37 +109,81 @@ protected:
         return expected;
     }
 
-    void expectRun(const Expected &expected, const LogWatcher &watcher)
+    // Every snapshot the run made, in order (each copy that the cp of
+    // copyPlan made is kept), and what tmp holds at the end. Every record
+    // is in exactly one of them.
+    std::vector<std::vector<Record>> snapshotsMade()
     {
-        EXPECT_EQ(watcher.snapshots(), expected.snapshots) << "every snapshot, in order";
+        std::vector<std::vector<Record>> snapshots;
+        for (int n = 1; fs::exists(made(n)); ++n)
+            snapshots.push_back(recordsOf(made(n)));
+        return snapshots;
+    }
+
+    // The stamp of every cycle's record, wherever the record ended up.
+    std::map<int, std::string> stamps()
+    {
+        std::map<int, std::string> all;
+        std::vector<std::vector<Record>> files = snapshotsMade();
+        files.push_back(recordsOf(directory() / "tmp"));
+        for (const std::vector<Record> &records : files)
+            for (const Record &r : records)
+                EXPECT_TRUE(all.emplace(r.degrees, r.time).second) << "cycle " << r.degrees << " logged twice";
+        return all;
+    }
+
+    void expectRun(const Expected &expected)
+    {
+        std::vector<std::vector<int>> snapshots;
+        for (const std::vector<Record> &snapshot : snapshotsMade())
+            snapshots.push_back(degreesOf(snapshot));
+        EXPECT_EQ(snapshots, expected.snapshots) << "every snapshot, in order";
         EXPECT_EQ(degreesOf(recordsOf(directory() / "tmp")), expected.log);
-        EXPECT_EQ(watcher.tornSnapshots(), 0) << "tmp1 was seen half written";
+        // tmp1 is the last whole snapshot, never a piece of a copy.
+        if (snapshots.empty())
+            EXPECT_FALSE(fs::exists(directory() / "tmp1"));
+        else
+            EXPECT_EQ(readFile(directory() / "tmp1"), readFile(made(int(snapshots.size()))));
         EXPECT_FALSE(fs::exists(directory() / "tmp1.new"));
     }
 
     // A cp on PATH that follows a plan, one line per call: fail, partial
-    // (writes a piece of the copy, then fails), or ok.
-    std::vector<std::string> copyPlan(const std::string &plan)
+    // (writes a piece of the copy, then fails), or ok, the default once the
+    // plan has run out. It keeps each copy it makes as bin/made.N.
+    std::vector<std::string> copyPlan(const std::string &plan = "")
     {
         fs::create_directory(directory() / "bin");
         std::ofstream(directory() / "bin" / "cp") << "#!/bin/sh\n"
-                                                     "plan=\"$(dirname \"$0\")/plan\"\n"
-                                                     "step=$(head -n 1 \"$plan\"); sed -i 1d \"$plan\"\n"
+                                                     "bin=$(dirname \"$0\")\n"
+                                                     "step=$(head -n 1 \"$bin/plan\"); sed -i 1d \"$bin/plan\"\n"
                                                      "case \"$step\" in\n"
                                                      "fail) exit 1 ;;\n"
                                                      "partial) head -c 20 \"$1\" > \"$2\"; exit 1 ;;\n"
                                                      "esac\n"
-                                                     "exec /bin/cp \"$@\"\n";
+                                                     "/bin/cp \"$@\" || exit\n"
+                                                     "n=1; while [ -e \"$bin/made.$n\" ]; do n=$((n + 1)); done\n"
+                                                     "exec /bin/cp \"$2\" \"$bin/made.$n\"\n";
         fs::permissions(directory() / "bin" / "cp", fs::perms::owner_all);
         std::ofstream(directory() / "bin" / "plan") << plan;
         return {"PATH=" + (directory() / "bin").string() + ":/usr/bin:/bin"};
     }
 
-    // Four times fast: slow enough that no multiple of ten is skipped over a
-    // run, even on a loaded machine, since each cycle takes a little over a second.
-    static constexpr const char *fiveSecondsBefore = "@2007-05-12 07:49:05 x4";
+    // Runs the program with limit 0 in UTC, on a clock that starts five
+    // seconds before a multiple of ten and steps one second at each read,
+    // so that where the rotations fall depends only on what the program
+    // does, never on how fast the machine runs it.
+    sim::ProgramRun &startStepped(std::vector<std::string> environment = {}, int user = -1)
+    {
+        environment.push_back("TZ=UTC");
+        return start(sim::RunOptions{.args = {"0"},
+                                     .environment = std::move(environment),
+                                     .faketime = "@2007-05-12 07:49:05 i1",
+                                     .fastSleep = true,
+                                     .user = user});
+    }
 
 private:
+    fs::path made(int n) const { return directory() / "bin" / ("made." + std::to_string(n)); }
     int devices_ = 0;
 };
 
@@ -197,7 +191,7 @@ TEST_F(ReadingLog, RecordsAreByteExact)
 {
     sim::Device &sensor = sensorForCycles(2);
     sensor.setReadings({46, 48});
-    sim::ProgramRun &run = start({"0"}, "@2007-05-12 07:49:12 x2", {"TZ=UTC"});
+    sim::ProgramRun &run = start(sim::RunOptions{.args = {"0"}, .environment = {"TZ=UTC"}, .faketime = "@2007-05-12 07:49:12 i1", .fastSleep = true});
     EXPECT_EQ(run.wait(), 1);
     const std::string record = "\x89\xB7\x93\x78\x81\x81"
                                "23 "
@@ -212,19 +206,18 @@ TEST_F(ReadingLog, RecordsAreByteExact)
 
 TEST_F(ReadingLog, EachSnapshotEndsWithTheRecordOnAMultipleOfTen)
 {
-    sensorForCycles(18);
-    LogWatcher watcher(directory());
-    sim::ProgramRun &run = start({"0"}, fiveSecondsBefore, {"TZ=UTC"});
+    sensorForCycles(28);
+    sim::ProgramRun &run = startStepped(copyPlan());
     EXPECT_EQ(run.wait(), 1);
-    watcher.finish();
-    ASSERT_EQ(watcher.stamps().size(), 18u);
-    Expected expected = expectedFrom(watcher.stamps(), 18);
+    std::map<int, std::string> stamped = stamps();
+    ASSERT_EQ(stamped.size(), 28u);
+    Expected expected = expectedFrom(stamped, 28);
     // The first snapshot holds every record since start; later ones, ten.
-    ASSERT_GE(expected.snapshots.size(), 1u);
-    EXPECT_EQ(expected.snapshots.front().front(), 1);
-    expectRun(expected, watcher);
+    ASSERT_GE(expected.snapshots.size(), 2u);
+    EXPECT_EQ(expected.snapshots[0].front(), 1);
+    EXPECT_EQ(expected.snapshots[1].size(), 10u);
+    expectRun(expected);
 }
-
 
 // A restart loses nothing: what an earlier run left in tmp goes to tmp1
 // before tmp is emptied, even when no sensor is found; if that copy fails,
@@ -258,29 +251,32 @@ TEST_F(ReadingLog, StartSnapshotsWhatAnEarlierRunLeftThenEmptiesTheLog)
 TEST_F(ReadingLog, RecordsAreOnDiskWhenASignalStopsTheProgram)
 {
     for (int signal : {SIGTERM, SIGINT}) {
-        sensorForCycles(1000);
-        sim::ProgramRun &run = start({"0"}, "@2007-05-12 07:49:01 x10");
-        ASSERT_TRUE(run.waitForLines(3));
-        // Into the cycle's sleep (100 ms here): the record follows its line within microseconds.
-        std::this_thread::sleep_for(std::chrono::milliseconds(40));
-        run.signal(signal);
+        sim::Device &sensor = sensorForCycles(1000);
+        // The signal lands while the third output request is answered: the
+        // program is then blocked in it, with three readings printed.
+        std::atomic<pid_t> pid{0};
+        sensor.onVendorRequest([&pid, signal](sim::Device &, const sim::ControlRequest &rq, int, int outputs) {
+            if (rq.request != 1 || outputs != 3)
+                return;
+            for (int tries = 0; pid == 0 && tries < 10000; ++tries)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            kill(pid, signal);
+        });
+        sim::ProgramRun &run = start(sim::RunOptions{.args = {"0"}, .faketime = "+0 i1", .fastSleep = true});
+        pid = run.pid();
         EXPECT_EQ(run.wait(), 128 + signal);
-        std::vector<Record> records = recordsOf(directory() / "tmp");
-        EXPECT_EQ(records.size(), run.lines().size()) << "signal " << signal;
-        EXPECT_GE(records.size(), 3u);
+        EXPECT_EQ(run.lines().size(), 3u) << "signal " << signal;
+        EXPECT_EQ(recordsOf(directory() / "tmp").size(), 3u) << "signal " << signal;
+        sensor.unplug();
     }
 }
 
 TEST_F(ReadingLog, MissingCopyCommandKeepsEveryRecordInTheLog)
 {
     sim::Device &sensor = sensorForCycles(18);
-    LogWatcher watcher(directory());
-    sim::ProgramRun &run = start({"0"}, fiveSecondsBefore, {"TZ=UTC", "PATH=/nonexistent"});
+    sim::ProgramRun &run = startStepped({"PATH=/nonexistent"});
     EXPECT_EQ(run.wait(), 1);
-    watcher.finish();
-    Expected expected = expectedFrom(watcher.stamps(), 18, std::vector<bool>(18, false));
-    EXPECT_EQ(expected.log, range(1, 18));
-    expectRun(expected, watcher);
+    EXPECT_EQ(degreesOf(recordsOf(directory() / "tmp")), range(1, 18));
     EXPECT_FALSE(fs::exists(directory() / "tmp1"));
     EXPECT_FALSE(fs::exists(directory() / "tmp1.new"));
     EXPECT_NE(run.errors().find("cp"), std::string::npos) << "the shell says what went wrong";
@@ -289,35 +285,35 @@ TEST_F(ReadingLog, MissingCopyCommandKeepsEveryRecordInTheLog)
 
 TEST_F(ReadingLog, FailedCopyIsMadeUpByTheNextOne)
 {
-    sensorForCycles(18);
-    LogWatcher watcher(directory());
-    sim::ProgramRun &run = start({"0"}, fiveSecondsBefore, copyPlan("fail\nok\n"));
+    sensorForCycles(28);
+    sim::ProgramRun &run = startStepped(copyPlan("fail\nok\n"));
     EXPECT_EQ(run.wait(), 1);
-    watcher.finish();
-    ASSERT_EQ(watcher.stamps().size(), 18u);
-    Expected expected = expectedFrom(watcher.stamps(), 18, {false, true});
+    std::map<int, std::string> stamped = stamps();
+    ASSERT_EQ(stamped.size(), 28u);
+    Expected expected = expectedFrom(stamped, 28, {false, true});
     ASSERT_FALSE(expected.snapshots.empty()) << "no rotation after the failed one";
     EXPECT_EQ(expected.snapshots.front().front(), 1);
-    expectRun(expected, watcher);
+    expectRun(expected);
 }
 
 TEST_F(ReadingLog, HalfWrittenCopyNeverReplacesTheSnapshot)
 {
     sensorForCycles(18);
-    LogWatcher watcher(directory());
-    sim::ProgramRun &run = start({"0"}, fiveSecondsBefore, copyPlan("ok\npartial\n"));
+    sim::ProgramRun &run = startStepped(copyPlan("ok\npartial\n"));
     EXPECT_EQ(run.wait(), 1);
-    watcher.finish();
-    ASSERT_EQ(watcher.stamps().size(), 18u);
+    std::map<int, std::string> stamped = stamps();
+    ASSERT_EQ(stamped.size(), 18u);
     // tmp1 stays the whole first snapshot; tmp keeps everything after it.
-    expectRun(expectedFrom(watcher.stamps(), 18, {true, false}), watcher);
+    Expected expected = expectedFrom(stamped, 18, {true, false});
+    ASSERT_EQ(expected.snapshots.size(), 1u) << "no rotation after the first";
+    expectRun(expected);
 }
 
 TEST_F(ReadingLog, FullDiskIsReportedOnceAndSwitchingGoesOn)
 {
     fs::create_symlink("/dev/full", directory() / "tmp");
     sim::Device &sensor = sensorForCycles(18);
-    sim::ProgramRun &run = start({"0"}, fiveSecondsBefore);
+    sim::ProgramRun &run = startStepped();
     EXPECT_EQ(run.wait(), 1);
     std::string expected;
     for (int cycle = 1; cycle <= 18; ++cycle) {
@@ -341,9 +337,14 @@ TEST_F(ReadingLog, LogThatCannotBeOpenedIsRetriedAtEachRotation)
     if (geteuid() == 0) {
         ASSERT_EQ(chown(directory().c_str(), 65534, 65534), 0);
     }
-    sim::ProgramRun &run = start(sim::RunOptions{.args = {"0"}, .environment = {"TZ=UTC"}, .faketime = fiveSecondsBefore, .user = geteuid() == 0 ? 65534 : -1});
-    ASSERT_TRUE(run.waitForLines(3)) << run.output() << run.errors();
-    fs::permissions(directory(), fs::perms::owner_all, fs::perm_options::add);
+    // The directory becomes writable while the third read is answered.
+    sensor.onVendorRequest([dir = directory()](sim::Device &d, const sim::ControlRequest &rq, int reads, int outputs) {
+        if (rq.request == 0 && reads == 3)
+            fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add);
+        if (rq.request == 1 && outputs == 18)
+            d.unplug();
+    });
+    sim::ProgramRun &run = startStepped({}, geteuid() == 0 ? 65534 : -1);
     EXPECT_EQ(run.wait(), 1);
 
     std::vector<std::string> lines = run.lines();
@@ -352,14 +353,14 @@ TEST_F(ReadingLog, LogThatCannotBeOpenedIsRetriedAtEachRotation)
     EXPECT_EQ(std::count(lines.begin(), lines.end(), lines[0]), 1);
     EXPECT_EQ(lines.size(), 1u + 18u + 1u);
     EXPECT_EQ(sensor.outputs(), 18);
-    // Reopened at a rotation after the directory became writable; from then
-    // on every record is kept, and a snapshot is only made of a window in
-    // which the log was open.
+    // Reopened at the first rotation after that; from then on every record
+    // is kept, and a snapshot is only made of a window in which the log was
+    // open.
     std::vector<int> kept = degreesOf(recordsOf(directory() / "tmp1"));
     std::vector<int> log = degreesOf(recordsOf(directory() / "tmp"));
     kept.insert(kept.end(), log.begin(), log.end());
     ASSERT_FALSE(kept.empty());
-    EXPECT_GT(kept.front(), 1);
+    EXPECT_GT(kept.front(), 3);
     EXPECT_EQ(kept, range(kept.front(), 18));
 }
 

@@ -20,6 +20,9 @@
 #ifndef FAKETIME_LIBRARY
 #define FAKETIME_LIBRARY "libfaketime.so.1"
 #endif
+#ifndef FAST_SLEEP_LIBRARY
+#error FAST_SLEEP_LIBRARY must name the sleep shim
+#endif
 
 namespace sim {
 
@@ -34,6 +37,8 @@ ProgramRun::ProgramRun(const std::string &program, const RunOptions &options)
                                       : std::filesystem::absolute(program).string()};
     argv.insert(argv.end(), options.args.begin(), options.args.end());
     std::string preload = UMOCKDEV_PRELOAD;
+    if (options.fastSleep)  // ahead of libfaketime's own sleep()
+        preload += std::string(":") + FAST_SLEEP_LIBRARY;
     if (!options.faketime.empty())
         preload += std::string(":") + FAKETIME_LIBRARY;
 

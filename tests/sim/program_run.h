@@ -18,6 +18,7 @@ struct RunOptions {
     std::string directory = {};          // working directory; "" keeps the test's
     std::vector<std::string> environment = {};  // NAME=value, added or replaced
     std::string faketime = {};           // FAKETIME for libfaketime; "" for the real clock
+    bool fastSleep = false;              // sleep() lasts a twentieth of the time asked
     int user = -1;                       // uid (and gid) to run as; -1 keeps ours
 };
 
