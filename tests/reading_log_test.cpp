@@ -262,7 +262,9 @@ TEST_F(ReadingLog, RecordsAreOnDiskWhenASignalStopsTheProgram)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             kill(pid, signal);
         });
-        sim::ProgramRun &run = start(sim::RunOptions{.args = {"0"}, .faketime = "+0 i1", .fastSleep = true});
+        // Stamped 07:49:01 to :03: no rotation moves the records to tmp1.
+        sim::ProgramRun &run = start(sim::RunOptions{.args = {"0"}, .environment = {"TZ=UTC"},
+                                                     .faketime = "@2007-05-12 07:49:01 i1", .fastSleep = true});
         pid = run.pid();
         EXPECT_EQ(run.wait(), 128 + signal);
         EXPECT_EQ(run.lines().size(), 3u) << "signal " << signal;
