@@ -39,7 +39,8 @@ TEST_F(MemoryCheck, WholeRunIsCleanUnderValgrind)
                                      "--suppressions=" VALGRIND_SUPPRESSIONS, "--error-exitcode=99",
                                      TEMPSWITCH_BINARY, "25"},
                             .environment = {"TZ=UTC"},
-                            .faketime = "@2007-05-12 07:49:05 x4"};
+                            .faketime = "@2007-05-12 07:49:05 i1",
+                            .fastSleep = true};
     sim::ProgramRun &run = start(options, VALGRIND_PROGRAM);
     EXPECT_EQ(run.wait(120000), 1) << run.errors();
     EXPECT_EQ(run.errors(), "");
