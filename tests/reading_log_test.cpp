@@ -168,16 +168,17 @@ protected:
         return {"PATH=" + (directory() / "bin").string() + ":/usr/bin:/bin"};
     }
 
-    // Runs the program with limit 0 in UTC, on a clock that starts five
-    // seconds before a multiple of ten and steps one second at each read,
-    // so that where the rotations fall depends only on what the program
-    // does, never on how fast the machine runs it.
-    sim::ProgramRun &startStepped(std::vector<std::string> environment = {}, int user = -1)
+    // Runs the program with limit 0 in UTC, on a clock that starts at
+    // `first` (by default five seconds before a multiple of ten) and steps
+    // one second at each read, so that where the rotations fall depends only
+    // on what the program does, never on how fast the machine runs it.
+    sim::ProgramRun &startStepped(std::vector<std::string> environment = {}, int user = -1,
+                                  const std::string &first = "07:49:05")
     {
         environment.push_back("TZ=UTC");
         return start(sim::RunOptions{.args = {"0"},
                                      .environment = std::move(environment),
-                                     .faketime = "@2007-05-12 07:49:05 i1",
+                                     .faketime = "@2007-05-12 " + first + " i1",
                                      .fastSleep = true,
                                      .user = user});
     }
@@ -191,7 +192,7 @@ TEST_F(ReadingLog, RecordsAreByteExact)
 {
     sim::Device &sensor = sensorForCycles(2);
     sensor.setReadings({46, 48});
-    sim::ProgramRun &run = start(sim::RunOptions{.args = {"0"}, .environment = {"TZ=UTC"}, .faketime = "@2007-05-12 07:49:12 i1", .fastSleep = true});
+    sim::ProgramRun &run = startStepped({}, -1, "07:49:12");
     EXPECT_EQ(run.wait(), 1);
     const std::string record = "\x89\xB7\x93\x78\x81\x81"
                                "23 "
@@ -263,8 +264,7 @@ TEST_F(ReadingLog, RecordsAreOnDiskWhenASignalStopsTheProgram)
             kill(pid, signal);
         });
         // Stamped 07:49:01 to :03: no rotation moves the records to tmp1.
-        sim::ProgramRun &run = start(sim::RunOptions{.args = {"0"}, .environment = {"TZ=UTC"},
-                                                     .faketime = "@2007-05-12 07:49:01 i1", .fastSleep = true});
+        sim::ProgramRun &run = startStepped({}, -1, "07:49:01");
         pid = run.pid();
         EXPECT_EQ(run.wait(), 128 + signal);
         EXPECT_EQ(run.lines().size(), 3u) << "signal " << signal;
