@@ -1,4 +1,5 @@
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -7,7 +8,12 @@
 
 #include "monitor/command_line.h"
 #include "monitor/device_listing.h"
+#include "monitor/escaped_text.h"
+#include "monitor/metrics_file.h"
+#include "monitor/output_decision.h"
+#include "monitor/output_setting.h"
 #include "monitor/reading_log.h"
+#include "monitor/stop_signals.h"
 #include "sensor/sensor_requests.h"
 #include "sensor/usb_open_device.h"
 
@@ -29,13 +35,54 @@ static void releaseSensor(usb_dev_handle *handle)
         usb_close(handle);
 }
 
-// Says once that the log is failing, not every cycle until it recovers;
-// the readings and the switching go on without it.
-static void reportLogFailure(const char *what, bool *reported)
+// Ends the run on a lost sensor: the fail-safe level is tried once over
+// the handle still held, though the device is most likely gone.
+static int endRun(usb_dev_handle *handle, int failsafe)
 {
-    if (!*reported)
-        printf("cannot %s tmp: %s\n", what, strerror(errno));
+    if (failsafe >= 0 && handle != nullptr)
+        setFailsafeLevel(handle, failsafe);
+    releaseSensor(handle);
+    return 1;
+}
+
+// Stopped by a signal: the fail-safe level over the handle held, then the
+// end the signal asked for. Every record is already on disk.
+[[noreturn]] static void stopRun(usb_dev_handle *handle, int failsafe, int signal)
+{
+    setFailsafeLevel(handle, failsafe);
+    releaseSensor(handle);
+    stopSignalRaise(signal);
+}
+
+// Says once that a file is failing, not every cycle until it recovers;
+// the readings and the switching go on without it.
+static void reportFailure(const char *what, const char *file, bool *reported)
+{
+    int error = errno;
+    if (!*reported) {
+        printf("cannot %s ", what);
+        printEscaped(file);
+        printf(": %s\n", strerror(error));
+    }
     *reported = true;
+}
+
+static void writeMetrics(const char *file, const MetricsSample &sample, bool *failureReported)
+{
+    char text[2048];
+    if (metricsWrite(file, text, metricsFormat(sample, text, sizeof text)))
+        *failureReported = false;
+    else
+        reportFailure("write", file, failureReported);
+}
+
+// Holds are measured on this clock, so that setting the time of day can
+// neither shorten nor stretch them.
+static int64_t monotonicMs()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 int main(int argc, char **argv)
@@ -53,38 +100,47 @@ int main(int argc, char **argv)
         return 0;
     case Action::list:
         return listDevices(0x1384, 0x8888);
+    case Action::set:
+        return setOutputOnce(command.setLevel);
     case Action::refuse:
         return 2;
     case Action::run:
         break;
     }
-    const int limit = command.limit;
+    const OutputRules &rules = command.output;
+    const int failsafe = command.failsafe;
     // "温度＝" in Shift_JIS, as the files have it, or in UTF-8 for a journal.
     const char *label = command.utf8Labels ? "\xE6\xB8\xA9\xE5\xBA\xA6\xEF\xBC\x9D" : "\x89\xB7\x93\x78\x81\x81";
+    if (failsafe >= 0)
+        stopSignalsCatch();
 
     usb_init();
 
-    bool logFailureReported = false;
+    bool logFailureReported = false, metricsFailureReported = false;
     FILE *log = logOpenAtStart();
     if (log == nullptr)
-        reportLogFailure("open", &logFailureReported);
+        reportFailure("open", "tmp", &logFailureReported);
 
     usb_dev_handle *handle = nullptr;
     unsigned char reading = 0;      // half degrees; 0 until a read succeeds
     unsigned char outputReply = 0;  // the device's answer to an output request, unused
     int silentCycles = 0;           // cycles in a row whose read delivered nothing
+    OutputState output = {-1, 0, 0};
+    MetricsSample metrics = {rules.limit, 0, 0, 0, 0, 0};
     for (;;) {
         int result = findSensor(&handle);
         if (result != 0) {
             printf("usbOpenDevice failed %d \n", result);
-            releaseSensor(handle);
-            return 1;
+            return endRun(handle, failsafe);
         }
         // A failed read repeats the last reading; a sensor that stays silent
         // would freeze it for good, so that ends the run like a lost sensor.
-        if (usbReadTemperature(handle, &reading) == 1) {
+        bool delivered = usbReadTemperature(handle, &reading) == 1;
+        if (delivered) {
             silentCycles = 0;
         } else if (++silentCycles == 10) {
+            if (failsafe >= 0)
+                setFailsafeLevel(handle, failsafe);
             printf("no reading from the sensor for 10 cycles\n");
             releaseSensor(handle);
             return 1;
@@ -97,28 +153,35 @@ int main(int argc, char **argv)
         if (logWriteTime(log, sampled))
             logFailureReported = false;
         else if (log != nullptr)
-            reportLogFailure("write", &logFailureReported);
+            reportFailure("write", "tmp", &logFailureReported);
 
-        sleep(1);
+        if (!stopSignalCaught())
+            sleep(1);
 
         if (sampled % 10 == 0) {
             log = logRotate(log);
             if (log == nullptr)
-                reportLogFailure("open", &logFailureReported);
+                reportFailure("open", "tmp", &logFailureReported);
         }
+        if (int stop = stopSignalCaught())
+            stopRun(handle, failsafe, stop);
 
-        if (reading < limit) {
-            // Below the limit a lost sensor is not fatal yet: switch off over
-            // the handle of this cycle's read; the next search decides.
-            findSensor(&handle);
-            usbSetOutput(handle, 0, &outputReply);
-        } else {
-            if (findSensor(&handle) != 0) {
-                printf("usbOpenDevice failed\n");
-                releaseSensor(handle);
-                return 1;
-            }
-            usbSetOutput(handle, 255, &outputReply);
+        int level = outputDecide(rules, &output, reading, outputHasHolds(rules) ? monotonicMs() : 0);
+        // Switching on needs the sensor. Switching off is still sent over the
+        // handle of this cycle's read when the sensor is gone; the next
+        // search decides.
+        if (findSensor(&handle) != 0 && level == 255) {
+            printf("usbOpenDevice failed\n");
+            return endRun(handle, failsafe);
         }
+        usbSetOutput(handle, level, &outputReply);
+
+        if (command.metricsFile != nullptr) {
+            metrics = {rules.limit, reading, level, output.switches, metrics.readFailures + !delivered,
+                       delivered ? sampled : metrics.lastReadingTime};
+            writeMetrics(command.metricsFile, metrics, &metricsFailureReported);
+        }
+        if (int stop = stopSignalCaught())
+            stopRun(handle, failsafe, stop);
     }
 }

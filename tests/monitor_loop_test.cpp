@@ -36,6 +36,15 @@ TEST_F(MonitorLoop, RejectsMissingOrMalformedLimitBeforeTouchingAnything)
                             "from -1073741824 to 1073741823\n"},
         {{"--utf", "25"}, "unknown option \"--utf\": see tempswitch --help\n"},
         {{"--utf8"}, ""},
+        // Option values: missing, not a number, out of range, finer than the sensor.
+        {{"--hysteresis", "0.3", "25"}, "invalid --hysteresis \"0.3\": give degrees from 0 to 127.5, whole or with .5\n"},
+        {{"--hysteresis", "128", "25"}, "invalid --hysteresis \"128\": give degrees from 0 to 127.5, whole or with .5\n"},
+        {{"--min-on", "1.5", "25"}, "invalid --min-on \"1.5\": give whole seconds from 0 to 86400\n"},
+        {{"--min-off", "86401", "25"}, "invalid --min-off \"86401\": give whole seconds from 0 to 86400\n"},
+        {{"--failsafe", "-1", "25"}, "invalid --failsafe \"-1\": give a level from 0 to 255\n"},
+        {{"--set", "on\n"}, "invalid --set \"on\\n\": give a level from 0 to 255\n"},
+        {{"--metrics", "", "25"}, "invalid --metrics \"\": give the path of a file\n"},
+        {{"--heat", "--min-off"}, "missing value for --min-off: give whole seconds from 0 to 86400\n"},
     };
     for (const auto &[args, message] : refused) {
         sim::ProgramRun &run = start(args);
@@ -52,7 +61,7 @@ TEST_F(MonitorLoop, HelpAndVersionExitZeroWithoutTouchingAnything)
     {
         sim::ProgramRun &run = start({"--help", "25"});
         EXPECT_EQ(run.wait(), 0);
-        EXPECT_EQ(run.lines().at(0), "usage: tempswitch [--utf8] LIMIT");
+        EXPECT_EQ(run.lines().at(0), "usage: tempswitch [OPTION]... LIMIT");
     }
     sim::ProgramRun &run = start({"--version"});
     EXPECT_EQ(run.wait(), 0);

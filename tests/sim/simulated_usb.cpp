@@ -95,7 +95,7 @@ struct Handler {
     {
         VendorHook hook;
         int reads = 0, outputs = 0;
-        bool known = rq.request == 0 || (rq.request == 1 && (rq.value == 0 || rq.value == 255));
+        bool known = rq.request == 0 || (rq.request == 1 && rq.value <= 255);
         {
             std::lock_guard lock(dev.mutex_);
             if (rq.request == 0) {

@@ -67,6 +67,7 @@ public:
     void plug();
     bool unplugged() const { return unplugged_; }
 
+    int number() const { return number_; }      // the order it was added in, from 0
     int outputLevel() const { return level_; }  // -1 until an output request
     int reads() const { return reads_; }
     int outputs() const { return outputs_; }

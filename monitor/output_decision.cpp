@@ -1,0 +1,36 @@
+#include "monitor/output_decision.h"
+
+bool outputHasHolds(const OutputRules &rules)
+{
+    return rules.minOnSeconds > 0 || rules.minOffSeconds > 0;
+}
+
+// The level the temperature asks for. Inside the band, from limit minus the
+// hysteresis up to just below the limit, the level held stays; the first
+// cycle has none to keep and decides on the limit alone.
+static int levelAskedFor(const OutputRules &rules, int held, unsigned reading)
+{
+    const int reached = rules.heat ? 0 : 255;
+    if (int64_t(reading) >= rules.limit)
+        return reached;
+    if (held >= 0 && int64_t(reading) >= int64_t(rules.limit) - rules.hysteresis)
+        return held;
+    return 255 - reached;
+}
+
+int outputDecide(const OutputRules &rules, OutputState *state, unsigned reading, int64_t nowMs)
+{
+    int level = levelAskedFor(rules, state->level, reading);
+    if (state->level >= 0 && level != state->level) {
+        // A load switched on or off recently stays so until its time is up.
+        int64_t holdMs = 1000 * int64_t(state->level == 255 ? rules.minOnSeconds : rules.minOffSeconds);
+        if (nowMs - state->changedAtMs < holdMs)
+            return state->level;
+        ++state->switches;
+    }
+    if (level != state->level) {
+        state->level = level;
+        state->changedAtMs = nowMs;
+    }
+    return level;
+}
