@@ -22,7 +22,7 @@ done
 # The prefix given at install time reaches the unit.
 other=$(mktemp -d)
 DESTDIR="$other" cmake --install "$build" --prefix /opt/tempswitch >/dev/null
-grep -qx 'ExecStart=/opt/tempswitch/bin/tempswitch --utf8 %i' "$other/opt/tempswitch/lib/systemd/system/tempswitch@.service" ||
+grep -qx 'ExecStart=/opt/tempswitch/bin/tempswitch --utf8 $TEMPSWITCH_OPTIONS %i' "$other/opt/tempswitch/lib/systemd/system/tempswitch@.service" ||
     { rm -rf "$other"; fail "unit does not follow the prefix"; }
 [ -x "$other/opt/tempswitch/bin/tempswitch" ] || { rm -rf "$other"; fail "prefix not honoured"; }
 rm -rf "$other"
@@ -36,7 +36,7 @@ if command -v man >/dev/null; then
 fi
 
 unit="$stage/usr/lib/systemd/system/tempswitch@.service"
-grep -qx 'ExecStart=/usr/bin/tempswitch --utf8 %i' "$unit" || fail "unit does not start /usr/bin/tempswitch"
+grep -qx 'ExecStart=/usr/bin/tempswitch --utf8 $TEMPSWITCH_OPTIONS %i' "$unit" || fail "unit does not start /usr/bin/tempswitch"
 if command -v systemd-analyze >/dev/null; then
     # An instance of the template, pointing at the staged binary so that it can be checked.
     mkdir "$stage/verify"
