@@ -125,6 +125,7 @@ int main(int argc, char **argv)
     unsigned char reading = 0;      // half degrees; 0 until a read succeeds
     unsigned char outputReply = 0;  // the device's answer to an output request, unused
     int silentCycles = 0;           // cycles in a row whose read delivered nothing
+    bool readingArrived = false;
     OutputState output = {-1, 0, 0};
     MetricsSample metrics = {rules.limit, 0, 0, 0, 0, 0};
     for (;;) {
@@ -166,7 +167,9 @@ int main(int argc, char **argv)
         if (int stop = stopSignalCaught())
             stopRun(handle, failsafe, stop);
 
-        int level = outputDecide(rules, &output, reading, outputHasHolds(rules) ? monotonicMs() : 0);
+        readingArrived = readingArrived || delivered;
+        int level = outputDecide(rules, &output, readingArrived ? reading : -1,
+                                 outputHasHolds(rules) ? monotonicMs() : 0);
         // Switching on needs the sensor. Switching off is still sent over the
         // handle of this cycle's read when the sensor is gone; the next
         // search decides.

@@ -8,9 +8,16 @@ bool outputHasHolds(const OutputRules &rules)
 // The level the temperature asks for. Inside the band, from limit minus the
 // hysteresis up to just below the limit, the level held stays; the first
 // cycle has none to keep and decides on the limit alone.
-static int levelAskedFor(const OutputRules &rules, int held, unsigned reading)
+static int levelAskedFor(const OutputRules &rules, int held, int reading)
 {
     const int reached = rules.heat ? 0 : 255;
+    // Until a reading arrives the temperature stands at 0 degrees, which
+    // must not switch a heater on: there is nothing to heat by.
+    if (reading < 0) {
+        if (rules.heat)
+            return 0;
+        reading = 0;
+    }
     if (int64_t(reading) >= rules.limit)
         return reached;
     if (held >= 0 && int64_t(reading) >= int64_t(rules.limit) - rules.hysteresis)
@@ -18,7 +25,7 @@ static int levelAskedFor(const OutputRules &rules, int held, unsigned reading)
     return 255 - reached;
 }
 
-int outputDecide(const OutputRules &rules, OutputState *state, unsigned reading, int64_t nowMs)
+int outputDecide(const OutputRules &rules, OutputState *state, int reading, int64_t nowMs)
 {
     int level = levelAskedFor(rules, state->level, reading);
     if (state->level >= 0 && level != state->level) {

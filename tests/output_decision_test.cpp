@@ -9,7 +9,7 @@
 namespace {
 
 struct Step {
-    unsigned reading;  // half degrees
+    int reading;       // half degrees; -1: none has arrived yet
     int64_t ms;        // monotonic time of the cycle
     int level;         // expected
 };
@@ -46,6 +46,10 @@ TEST(OutputDecision, LevelsFollowTheLimitTheBandAndTheHolds)
                                     {60, 100000, 0}, {60, 239999, 0}, {60, 240000, 255}, {40, 300000, 0}}, 3},
         {"a hold keeps a level, and the band then keeps it too",
          rules(2, false, 0, 10), {{50, 0, 255}, {40, 1000, 0}, {50, 2000, 0}, {49, 20000, 0}, {50, 21000, 255}}, 2},
+        {"before the first reading: 0 degrees", rules(0), {{-1, 0, 0}, {50, 1000, 255}}, 1},
+        {"before the first reading at LIMIT 0: on, as at 0 degrees", {0, 0, false, 0, 0}, {{-1, 0, 255}}, 0},
+        {"before the first reading a heater is off, and that starts the min-off hold",
+         rules(0, true, 0, 5), {{-1, 0, 0}, {40, 1000, 0}, {40, 5000, 255}}, 1},
         {"heating holds the same way",
          rules(0, true, 5, 0), {{40, 0, 255}, {60, 4999, 255}, {60, 5000, 0}, {40, 5001, 255}}, 2},
     };
