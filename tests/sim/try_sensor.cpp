@@ -3,7 +3,7 @@
 // real program running against it, and every output change the sensor
 // receives printed beside the program's own lines.
 //
-//   tempswitch-try PROGRAM DIRECTORY LIMIT [SECONDS]
+//   tempswitch-try PROGRAM DIRECTORY [OPTION...] LIMIT [SECONDS]
 #include <iconv.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -56,17 +57,30 @@ std::vector<uint8_t> drift(int limitDegrees)
     return readings;
 }
 
+// The program's options that take a value, so that LIMIT can be found after them.
+bool takesValue(const char *option)
+{
+    for (const char *name : {"--hysteresis", "--min-on", "--min-off", "--failsafe", "--metrics"})
+        if (strcmp(option, name) == 0)
+            return true;
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc < 4) {
-        fprintf(stderr, "usage: %s PROGRAM DIRECTORY LIMIT [SECONDS]\n", argv[0]);
+    int at = 3;
+    while (at < argc && strncmp(argv[at], "--", 2) == 0)
+        at += takesValue(argv[at]) ? 2 : 1;
+    if (at >= argc) {
+        fprintf(stderr, "usage: %s PROGRAM DIRECTORY [OPTION...] LIMIT [SECONDS]\n", argv[0]);
         return 2;
     }
     setvbuf(stdout, nullptr, _IOLBF, 0);
-    std::string program = argv[1], directory = argv[2], limit = argv[3];
-    int seconds = argc > 4 ? atoi(argv[4]) : 0;
+    std::string program = argv[1], directory = argv[2], limit = argv[at];
+    std::vector<std::string> args(argv + 3, argv + at + 1);
+    int seconds = at + 1 < argc ? atoi(argv[at + 1]) : 0;
     signal(SIGINT, onInterrupt);
     signal(SIGTERM, onInterrupt);
 
@@ -82,9 +96,12 @@ int main(int argc, char **argv)
         }
     });
 
-    printf("tempswitch %s against a simulated sensor in %s (%s)\n", limit.c_str(), directory.c_str(),
+    std::string commandLine;
+    for (const std::string &arg : args)
+        commandLine += " " + arg;
+    printf("tempswitch%s against a simulated sensor in %s (%s)\n", commandLine.c_str(), directory.c_str(),
            seconds > 0 ? (std::to_string(seconds) + " s").c_str() : "Ctrl-C stops it");
-    sim::ProgramRun run(program, {.args = {limit}, .directory = directory});
+    sim::ProgramRun run(program, {.args = args, .directory = directory});
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     size_t shown = 0;
     int status = -1;
