@@ -18,7 +18,7 @@ const int cycles = 3600;
 
 struct Trace {
     const char *what;
-    std::vector<unsigned> readings;
+    std::vector<int> readings;
 };
 
 std::vector<Trace> traces(unsigned seed)
@@ -29,19 +29,19 @@ std::vector<Trace> traces(unsigned seed)
     Trace flapping{"24.5 and 25.0 by turns", {}}, noisy{"25 +/- 1 degree of noise", {}},
         swinging{"25 +/- 3 degrees over 20 minutes, +/- 1 of noise", {}};
     for (int cycle = 0; cycle < cycles; ++cycle) {
-        flapping.readings.push_back(unsigned(limit - 1 + cycle % 2));
-        noisy.readings.push_back(unsigned(limit + noise()));
+        flapping.readings.push_back(limit - 1 + cycle % 2);
+        noisy.readings.push_back(limit + noise());
         int phase = cycle % 1200, swing = phase < 600 ? phase : 1200 - phase;  // 0..600..0
-        swinging.readings.push_back(unsigned(limit - 6 + swing * 12 / 600 + noise()));
+        swinging.readings.push_back(limit - 6 + swing * 12 / 600 + noise());
     }
     return {flapping, noisy, swinging};
 }
 
-long changes(const OutputRules &rules, const std::vector<unsigned> &readings)
+long changes(const OutputRules &rules, const std::vector<int> &readings)
 {
     OutputState state = {-1, 0, 0};
     for (size_t cycle = 0; cycle < readings.size(); ++cycle)
-        outputDecide(rules, &state, int(readings[cycle]), int64_t(cycle) * 1000);
+        outputDecide(rules, &state, readings[cycle], int64_t(cycle) * 1000);
     return state.switches;
 }
 

@@ -18,9 +18,9 @@ static int levelAskedFor(const OutputRules &rules, int held, int reading)
             return 0;
         reading = 0;
     }
-    if (int64_t(reading) >= rules.limit)
+    if (reading >= rules.limit)
         return reached;
-    if (held >= 0 && int64_t(reading) >= int64_t(rules.limit) - rules.hysteresis)
+    if (held >= 0 && reading >= int64_t(rules.limit) - rules.hysteresis)
         return held;
     return 255 - reached;
 }

@@ -6,16 +6,21 @@
 #include "sensor/sensor_requests.h"
 #include "sensor/usb_open_device.h"
 
-bool setFailsafeLevel(usb_dev_handle *handle, int level)
+// Sends level over handle. The reply byte means nothing; only a failed
+// transfer (minus the errno in libusb 0.1) leaves the output unset, and
+// that is said, naming the level as `named` does.
+static bool sendLevel(usb_dev_handle *handle, int level, const char *named)
 {
     unsigned char reply = 0;
     int result = usbSetOutput(handle, level, &reply);
-    // The reply byte means nothing; only a failed transfer (minus the errno
-    // in libusb 0.1) leaves the output unset.
-    if (result >= 0)
-        return true;
-    printf("cannot set the output to the fail-safe level %d: %s\n", level, strerror(-result));
-    return false;
+    if (result < 0)
+        printf("cannot set the output to %s%d: %s\n", named, level, strerror(-result));
+    return result >= 0;
+}
+
+bool setFailsafeLevel(usb_dev_handle *handle, int level)
+{
+    return sendLevel(handle, level, "the fail-safe level ");
 }
 
 int setOutputOnce(int level)
@@ -26,13 +31,10 @@ int setOutputOnce(int level)
         printf("usbOpenDevice failed 1 \n");
         return 1;
     }
-    unsigned char reply = 0;
-    int result = usbSetOutput(handle, level, &reply);
+    bool sent = sendLevel(handle, level, "");
     usb_close(handle);
-    if (result < 0) {
-        printf("cannot set the output to %d: %s\n", level, strerror(-result));
+    if (!sent)
         return 1;
-    }
     printf("output set to %d\n", level);
     return 0;
 }
