@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <semaphore.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +27,19 @@
 #endif
 
 namespace sim {
+
+// libfaketime keeps its stepping clock in a semaphore and a shared memory
+// object named after the pid. Those of a process killed before its cleanup
+// ran outlive it, and a later process given that pid then silently gets the
+// real clock. So a run clears them before it starts and once it is reaped.
+static void removeFaketimeObjects(pid_t pid)
+{
+    char name[64];
+    snprintf(name, sizeof name, "/faketime_sem_%ld", long(pid));
+    sem_unlink(name);
+    snprintf(name, sizeof name, "/faketime_shm_%ld", long(pid));
+    shm_unlink(name);
+}
 
 ProgramRun::ProgramRun(const std::string &program, const RunOptions &options)
 {
@@ -50,6 +65,8 @@ ProgramRun::ProgramRun(const std::string &program, const RunOptions &options)
         dup2(devnull, 0);
         if (!options.directory.empty() && chdir(options.directory.c_str()) != 0)
             _exit(126);
+        if (!options.faketime.empty())  // while still allowed to remove another user's
+            removeFaketimeObjects(getpid());
         if (options.user >= 0 &&
             (setgroups(0, nullptr) != 0 || setgid(gid_t(options.user)) != 0 || setuid(uid_t(options.user)) != 0))
             _exit(126);
@@ -134,6 +151,7 @@ int ProgramRun::wait(int timeoutMs)
         waitpid(pid_, &status, 0);
     }
     reaped_ = true;
+    removeFaketimeObjects(pid_);
     if (reader_.joinable())
         reader_.join();
     status_ = timedOut ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
