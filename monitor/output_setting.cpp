@@ -27,8 +27,9 @@ int setOutputOnce(int level)
 {
     usb_init();
     usb_dev_handle *handle = nullptr;
-    if (usbOpenDevice(&handle, 0x1384, 0x8888) != 0) {
-        printf("usbOpenDevice failed 1 \n");
+    int result = usbOpenDevice(&handle, 0x1384, 0x8888);
+    if (result != 0) {
+        printf("usbOpenDevice failed %d \n", result);
         return 1;
     }
     bool sent = sendLevel(handle, level, "");
