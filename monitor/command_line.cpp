@@ -1,16 +1,21 @@
 #include "monitor/command_line.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <unistd.h>
 
 #include "monitor/escaped_text.h"
 #include "monitor/limit_argument.h"
+#include "sensor/usb_port_path.h"
 
 void printHelp()
 {
     printf("usage: tempswitch [OPTION]... LIMIT\n"
-           "       tempswitch --set LEVEL\n"
+           "       tempswitch [--port PATH] --set LEVEL\n"
            "       tempswitch --list | --help | --version\n"
            "Reads the USB temperature sensor 1384:8888 once a second, prints each reading\n"
            "and logs it to tmp (snapshot every ten seconds in tmp1), and sets the sensor's\n"
@@ -19,7 +24,7 @@ void printHelp()
            "a reading for 10 cycles in a row.\n"
            "Exit status: 1 when the sensor is not found, lost or silent, 2 for a bad LIMIT\n"
            "or option.\n"
-           "Options, before LIMIT:\n"
+           "Options, before LIMIT (--option VALUE or --option=VALUE):\n"
            "  --hysteresis D    switch back only below LIMIT - D degrees, not just below\n"
            "                    LIMIT (0 to 127.5, whole or with .5; default 0)\n"
            "  --heat            for a heater: 255 below LIMIT, 0 at or above it\n"
@@ -28,14 +33,25 @@ void printHelp()
            "  --failsafe LEVEL  set the output to LEVEL (0 to 255) when stopped by\n"
            "                    SIGTERM, SIGINT or SIGHUP, and when the sensor is lost\n"
            "                    or silent\n"
+           "  --port PATH       take only the sensor plugged in at this USB port, as\n"
+           "                    --list shows it (1-1.2: bus 1, port 1, then port 2)\n"
            "  --metrics FILE    keep FILE up to date with Prometheus metrics for\n"
            "                    node_exporter's textfile collector\n"
+           "  --mqtt URL        publish each cycle to an MQTT broker, with Home Assistant\n"
+           "                    discovery: mqtt://[USER@]HOST[:PORT] or mqtts://... (TLS)\n"
+           "  --mqtt-password-file FILE  the password of the URL's user: FILE's first line\n"
+           "                    (default: $CREDENTIALS_DIRECTORY/mqtt-password if present)\n"
+           "  --mqtt-ca FILE    check the broker's certificate against FILE, not the\n"
+           "                    system's CA store\n"
+           "  --mqtt-topic BASE publish under BASE (default tempswitch/HOSTNAME/LIMIT,\n"
+           "                    or tempswitch/HOSTNAME/PATH with --port)\n"
            "  --utf8            print the label of each reading in UTF-8, not Shift_JIS\n"
            "                    (standard output only; tmp and tmp1 stay Shift_JIS)\n"
            "Other uses:\n"
            "  --set LEVEL       set the output to LEVEL (0 to 255) once and exit\n"
-           "  --list            list every USB device, whether it can be opened and read,\n"
-           "                    and mark the one taken as the sensor; exit 1 when none is\n"
+           "  --list            list every USB device with its port, whether it can be\n"
+           "                    opened and read, and mark the one taken as the sensor;\n"
+           "                    exit 1 when none is\n"
            "  --help            show this help\n"
            "  --version         show the version\n");
 }
@@ -88,89 +104,214 @@ static bool parseHalfDegrees(const char *text, int *halfDegrees)
     return true;
 }
 
-// What the value of each option that takes one must be; nullptr for the rest.
-static const char *valueHint(const char *option)
+// What storing an option's value came to: stored, not a valid value (the
+// caller says so with the option's hint), or refused with a message of the
+// store's own.
+enum class Stored { yes, invalid, refused };
+
+static Stored valid(bool ok)
 {
-    if (strcmp(option, "--hysteresis") == 0)
-        return "give degrees from 0 to 127.5, whole or with .5";
-    if (strcmp(option, "--min-on") == 0 || strcmp(option, "--min-off") == 0)
-        return "give whole seconds from 0 to 86400";
-    if (strcmp(option, "--failsafe") == 0 || strcmp(option, "--set") == 0)
-        return "give a level from 0 to 255";
-    if (strcmp(option, "--metrics") == 0)
-        return "give the path of a file";
+    return ok ? Stored::yes : Stored::invalid;
+}
+
+// A file the program must read before it starts: refused when it cannot.
+static Stored readable(const char *option, const char *file)
+{
+    if (*file == '\0')
+        return Stored::invalid;
+    FILE *in = fopen(file, "re");
+    if (in != nullptr) {
+        fclose(in);
+        return Stored::yes;
+    }
+    int error = errno;
+    printf("cannot read %s \"", option);
+    printEscaped(file);
+    printf("\": %s\n", strerror(error));
+    return Stored::refused;
+}
+
+static Stored storeHelp(const char *, CommandLine *c) { c->action = Action::help; return Stored::yes; }
+static Stored storeVersion(const char *, CommandLine *c) { c->action = Action::version; return Stored::yes; }
+static Stored storeList(const char *, CommandLine *c) { c->action = Action::list; return Stored::yes; }
+static Stored storeUtf8(const char *, CommandLine *c) { c->utf8Labels = true; return Stored::yes; }
+static Stored storeHeat(const char *, CommandLine *c) { c->output.heat = true; return Stored::yes; }
+
+static Stored storeHysteresis(const char *v, CommandLine *c)
+{
+    return valid(parseHalfDegrees(v, &c->output.hysteresis));
+}
+static Stored storeMinOn(const char *v, CommandLine *c) { return valid(parseWhole(v, 86400, &c->output.minOnSeconds)); }
+static Stored storeMinOff(const char *v, CommandLine *c) { return valid(parseWhole(v, 86400, &c->output.minOffSeconds)); }
+static Stored storeFailsafe(const char *v, CommandLine *c) { return valid(parseWhole(v, 255, &c->failsafe)); }
+
+static Stored storeSet(const char *v, CommandLine *c)
+{
+    c->action = Action::set;
+    return valid(parseWhole(v, 255, &c->setLevel));
+}
+
+static Stored storeMetrics(const char *v, CommandLine *c)
+{
+    c->metricsFile = v;
+    return valid(*v != '\0');
+}
+
+static Stored storePort(const char *v, CommandLine *c)
+{
+    c->port = v;
+    return valid(usbPortPathValid(v));
+}
+
+static Stored storeMqtt(const char *v, CommandLine *c)
+{
+#ifdef TEMPSWITCH_MQTT
+    return valid(mqttParseUrl(v, &c->mqtt));
+#else
+    (void)v;
+    (void)c;
+    printf("--mqtt: this tempswitch was built without MQTT\n");
+    return Stored::refused;
+#endif
+}
+
+static Stored storeMqttCa(const char *v, CommandLine *c)
+{
+    c->mqtt.caFile = v;
+    return readable("--mqtt-ca", v);
+}
+
+static Stored storeMqttPasswordFile(const char *v, CommandLine *c)
+{
+    c->mqtt.passwordFile = v;
+    return readable("--mqtt-password-file", v);
+}
+
+static Stored storeMqttTopic(const char *v, CommandLine *c)
+{
+    c->mqtt.topic = v;
+    return valid(mqttTopicValid(v));
+}
+
+// Every option: its name, what its value must be (nullptr for an option
+// that takes none), and how the value is stored.
+struct OptionSpec {
+    const char *name;
+    const char *hint;
+    Stored (*store)(const char *value, CommandLine *command);
+};
+
+static const OptionSpec optionTable[] = {
+    {"--help", nullptr, storeHelp},
+    {"--version", nullptr, storeVersion},
+    {"--list", nullptr, storeList},
+    {"--utf8", nullptr, storeUtf8},
+    {"--heat", nullptr, storeHeat},
+    {"--hysteresis", "give degrees from 0 to 127.5, whole or with .5", storeHysteresis},
+    {"--min-on", "give whole seconds from 0 to 86400", storeMinOn},
+    {"--min-off", "give whole seconds from 0 to 86400", storeMinOff},
+    {"--failsafe", "give a level from 0 to 255", storeFailsafe},
+    {"--set", "give a level from 0 to 255", storeSet},
+    {"--metrics", "give the path of a file", storeMetrics},
+    {"--port", "give a USB port path such as 1-1.2, as tempswitch --list shows it", storePort},
+    {"--mqtt", "give mqtt://[USER@]HOST[:PORT] or mqtts://[USER@]HOST[:PORT], port 1 to 65535", storeMqtt},
+    {"--mqtt-ca", "give a file of CA certificates", storeMqttCa},
+    {"--mqtt-password-file", "give a file whose first line is the password", storeMqttPasswordFile},
+    {"--mqtt-topic", "give a topic without the wildcards + and #", storeMqttTopic},
+};
+
+static const OptionSpec *findOption(const std::string &name)
+{
+    for (const OptionSpec &spec : optionTable)
+        if (name == spec.name)
+            return &spec;
     return nullptr;
 }
 
-// Stores the value of an option that takes one; false when it is not valid.
-static bool storeValue(const char *option, const char *value, CommandLine *command)
+static CommandLine refuse(CommandLine command)
 {
-    if (strcmp(option, "--hysteresis") == 0)
-        return parseHalfDegrees(value, &command->output.hysteresis);
-    if (strcmp(option, "--min-on") == 0)
-        return parseWhole(value, 86400, &command->output.minOnSeconds);
-    if (strcmp(option, "--min-off") == 0)
-        return parseWhole(value, 86400, &command->output.minOffSeconds);
-    if (strcmp(option, "--failsafe") == 0)
-        return parseWhole(value, 255, &command->failsafe);
-    if (strcmp(option, "--set") == 0)
-        return parseWhole(value, 255, &command->setLevel);
-    command->metricsFile = value;
-    return *value != '\0';
-}
-
-static CommandLine withAction(CommandLine command, Action action)
-{
-    command.action = action;
+    printUsage();
+    command.action = Action::refuse;
     return command;
 }
 
-static CommandLine refuse(const CommandLine &command)
+// The --mqtt-... options need --mqtt, and a password needs a user: MQTT
+// 3.1.1 has no password alone. Under systemd, a user's password may come
+// as the credential mqtt-password.
+static bool completeMqtt(MqttSettings *mqtt)
 {
-    printUsage();
-    return withAction(command, Action::refuse);
+    const char *alone = mqtt->caFile ? "--mqtt-ca" : mqtt->passwordFile ? "--mqtt-password-file"
+                                                   : mqtt->topic      ? "--mqtt-topic"
+                                                                      : nullptr;
+    if (mqtt->url == nullptr) {
+        if (alone != nullptr)
+            printf("%s needs --mqtt URL: see tempswitch --help\n", alone);
+        return alone == nullptr;
+    }
+    if (mqtt->passwordFile != nullptr && mqtt->user.empty()) {
+        printf("--mqtt-password-file needs a user in the --mqtt URL: mqtt://USER@HOST\n");
+        return false;
+    }
+    std::string file;
+    if (mqtt->passwordFile != nullptr) {
+        file = mqtt->passwordFile;
+    } else if (const char *credentials = getenv("CREDENTIALS_DIRECTORY");
+               credentials != nullptr && !mqtt->user.empty()) {
+        file = std::string(credentials) + "/mqtt-password";
+        if (access(file.c_str(), F_OK) != 0)
+            file.clear();
+    }
+    if (file.empty())
+        return true;
+    if (!mqttReadPassword(file.c_str(), &mqtt->password)) {
+        int error = errno;
+        printf("cannot read the MQTT password file \"");
+        printEscaped(file.c_str());
+        printf("\": %s\n", strerror(error));
+        return false;
+    }
+    mqtt->hasPassword = true;
+    return true;
 }
 
 CommandLine parseCommandLine(int argc, char **argv)
 {
-    CommandLine command{Action::run, false, {0, 0, false, 0, 0}, -1, nullptr, 0};
+    CommandLine command;
     int at = 1;
     for (; at < argc && isOption(argv[at]); ++at) {
-        const char *option = argv[at];
-        if (strcmp(option, "--help") == 0)
-            return withAction(command, Action::help);
-        if (strcmp(option, "--version") == 0)
-            return withAction(command, Action::version);
-        if (strcmp(option, "--list") == 0)
-            return withAction(command, Action::list);
-        if (strcmp(option, "--utf8") == 0) {
-            command.utf8Labels = true;
-            continue;
-        }
-        if (strcmp(option, "--heat") == 0) {
-            command.output.heat = true;
-            continue;
-        }
-        const char *hint = valueHint(option);
-        if (hint == nullptr) {
+        // --option=VALUE as well as --option VALUE, as GNU tools take them.
+        const char *argument = argv[at];
+        const char *equals = strchr(argument, '=');
+        std::string name = equals ? std::string(argument, equals) : std::string(argument);
+        const OptionSpec *spec = findOption(name);
+        if (spec == nullptr) {
             printf("unknown option \"");
-            printEscaped(option);
+            printEscaped(argument);
             printf("\": see tempswitch --help\n");
             return refuse(command);
         }
-        const char *value = at + 1 < argc ? argv[++at] : nullptr;
-        if (value == nullptr) {
-            printf("missing value for %s: %s\n", option, hint);
+        const char *value = "";
+        if (spec->hint == nullptr && equals != nullptr) {
+            printf("%s takes no value: see tempswitch --help\n", spec->name);
             return refuse(command);
         }
-        if (!storeValue(option, value, &command)) {
-            printf("invalid %s \"", option);
+        if (spec->hint != nullptr) {
+            value = equals ? equals + 1 : at + 1 < argc ? argv[++at] : nullptr;
+            if (value == nullptr) {
+                printf("missing value for %s: %s\n", spec->name, spec->hint);
+                return refuse(command);
+            }
+        }
+        Stored stored = spec->store(value, &command);
+        if (stored == Stored::invalid) {
+            printf("invalid %s \"", spec->name);
             printEscaped(value);
-            printf("\": %s\n", hint);
-            return refuse(command);
+            printf("\": %s\n", spec->hint);
         }
-        if (strcmp(option, "--set") == 0)
-            return withAction(command, Action::set);
+        if (stored != Stored::yes)
+            return refuse(command);
+        if (command.action != Action::run)
+            return command;
     }
     if (at >= argc)
         return refuse(command);
@@ -180,5 +321,7 @@ CommandLine parseCommandLine(int argc, char **argv)
         printf("\": give a whole number of degrees from -1073741824 to 1073741823\n");
         return refuse(command);
     }
+    if (!completeMqtt(&command.mqtt))
+        return refuse(command);
     return command;
 }

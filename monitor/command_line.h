@@ -1,5 +1,6 @@
 #pragma once
 
+#include "monitor/mqtt_settings.h"
 #include "monitor/output_decision.h"
 
 // What the command line asks for. Options come before LIMIT; whatever
@@ -7,12 +8,14 @@
 enum class Action { run, set, help, version, list, refuse };
 
 struct CommandLine {
-    Action action;
-    bool utf8Labels;          // --utf8: UTF-8 labels on standard output
-    OutputRules output;       // LIMIT, --hysteresis, --heat, --min-on, --min-off
-    int failsafe;             // --failsafe LEVEL; -1 without it
-    const char *metricsFile;  // --metrics FILE; nullptr without it
-    int setLevel;             // --set LEVEL, for Action::set
+    Action action = Action::run;
+    bool utf8Labels = false;             // --utf8: UTF-8 labels on standard output
+    OutputRules output = {0, 0, false, 0, 0};  // LIMIT, --hysteresis, --heat, --min-on, --min-off
+    int failsafe = -1;                   // --failsafe LEVEL; -1 without it
+    const char *metricsFile = nullptr;   // --metrics FILE; nullptr without it
+    const char *port = nullptr;          // --port PATH; nullptr: the first sensor found
+    int setLevel = 0;                    // --set LEVEL, for Action::set
+    MqttSettings mqtt;                   // --mqtt URL and its options
 };
 
 // Reads the options and LIMIT. For Action::refuse it has already printed

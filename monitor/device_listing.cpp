@@ -6,6 +6,7 @@
 
 #include "monitor/escaped_text.h"
 #include "sensor/usb_open_device.h"
+#include "sensor/usb_port_path.h"
 
 static void printString(const char *name, int index, int length, const char *text)
 {
@@ -34,8 +35,12 @@ int listDevices(int vendor, int product)
             // The first device that matches is the one a search stops at.
             bool takes = handle != nullptr && !taken && usbProbeMatches(device, &probe, vendor, product);
             taken = taken || takes;
-            printf("%s Bus %s Device %s: ID %04x:%04x", takes ? "*" : " ", bus->dirname,
-                   device->filename, device->descriptor.idVendor, device->descriptor.idProduct);
+            // The port path is what --port takes; a root hub has none.
+            char port[64];
+            if (!usbPortOf(bus, device, port, sizeof port))
+                strcpy(port, "-");
+            printf("%s Bus %s Device %s Port %s: ID %04x:%04x", takes ? "*" : " ", bus->dirname,
+                   device->filename, port, device->descriptor.idVendor, device->descriptor.idProduct);
             if (handle == nullptr) {
                 printf(", cannot open: %s\n", strerror(openError));
                 continue;

@@ -10,6 +10,7 @@
 #include "monitor/device_listing.h"
 #include "monitor/escaped_text.h"
 #include "monitor/metrics_file.h"
+#include "monitor/mqtt_link.h"
 #include "monitor/output_decision.h"
 #include "monitor/output_setting.h"
 #include "monitor/reading_log.h"
@@ -19,10 +20,10 @@
 
 // Searches for the sensor; on success closes the handle that the new one
 // replaces, so at most the held handle and one probe handle are ever open.
-static int findSensor(usb_dev_handle **handle)
+static int findSensor(usb_dev_handle **handle, const char *port)
 {
     usb_dev_handle *previous = *handle;
-    int result = usbOpenDevice(handle, 0x1384, 0x8888);
+    int result = usbOpenDevice(handle, 0x1384, 0x8888, port);
     if (result == 0 && previous != nullptr)
         usb_close(previous);
     return result;
@@ -35,22 +36,26 @@ static void releaseSensor(usb_dev_handle *handle)
         usb_close(handle);
 }
 
-// Ends the run on a lost sensor: the fail-safe level is tried once over
-// the handle still held, though the device is most likely gone.
-static int endRun(usb_dev_handle *handle, int failsafe)
+// Ends the run on a lost or silent sensor: the fail-safe level is tried
+// once over the handle still held, though a lost device is most likely gone.
+static int endRun(usb_dev_handle *handle, int failsafe, MqttLink *mqtt)
 {
     if (failsafe >= 0 && handle != nullptr)
         setFailsafeLevel(handle, failsafe);
     releaseSensor(handle);
+    mqttStop(mqtt);
     return 1;
 }
 
-// Stopped by a signal: the fail-safe level over the handle held, then the
-// end the signal asked for. Every record is already on disk.
-[[noreturn]] static void stopRun(usb_dev_handle *handle, int failsafe, int signal)
+// Stopped by a signal: the fail-safe level over the handle held, "offline"
+// to the broker, then the end the signal asked for. Every record is
+// already on disk.
+[[noreturn]] static void stopRun(usb_dev_handle *handle, int failsafe, MqttLink *mqtt, int signal)
 {
-    setFailsafeLevel(handle, failsafe);
+    if (failsafe >= 0)
+        setFailsafeLevel(handle, failsafe);
     releaseSensor(handle);
+    mqttStop(mqtt);
     stopSignalRaise(signal);
 }
 
@@ -67,10 +72,10 @@ static void reportFailure(const char *what, const char *file, bool *reported)
     *reported = true;
 }
 
-static void writeMetrics(const char *file, const MetricsSample &sample, bool *failureReported)
+static void writeMetrics(const char *file, const CycleFacts &facts, bool *failureReported)
 {
     char text[2048];
-    if (metricsWrite(file, text, metricsFormat(sample, text, sizeof text)))
+    if (metricsWrite(file, text, metricsFormat(facts, text, sizeof text)))
         *failureReported = false;
     else
         reportFailure("write", file, failureReported);
@@ -101,7 +106,7 @@ int main(int argc, char **argv)
     case Action::list:
         return listDevices(0x1384, 0x8888);
     case Action::set:
-        return setOutputOnce(command.setLevel);
+        return setOutputOnce(command.setLevel, command.port);
     case Action::refuse:
         return 2;
     case Action::run:
@@ -109,10 +114,14 @@ int main(int argc, char **argv)
     }
     const OutputRules &rules = command.output;
     const int failsafe = command.failsafe;
+    const char *port = command.port;
     // "温度＝" in Shift_JIS, as the files have it, or in UTF-8 for a journal.
     const char *label = command.utf8Labels ? "\xE6\xB8\xA9\xE5\xBA\xA6\xEF\xBC\x9D" : "\x89\xB7\x93\x78\x81\x81";
-    if (failsafe >= 0)
+    if (failsafe >= 0 || command.mqtt.url != nullptr)
         stopSignalsCatch();
+    MqttLink *mqtt = nullptr;
+    if (command.mqtt.url != nullptr)
+        mqtt = mqttStart(command.mqtt, rules.limit, port, TEMPSWITCH_VERSION);
 
     usb_init();
 
@@ -127,12 +136,12 @@ int main(int argc, char **argv)
     int silentCycles = 0;           // cycles in a row whose read delivered nothing
     bool readingArrived = false;
     OutputState output = {-1, 0, 0};
-    MetricsSample metrics = {rules.limit, 0, 0, 0, 0, 0};
+    CycleFacts facts = {rules.limit, port, 0, 0, 0, 0, 0};
     for (;;) {
-        int result = findSensor(&handle);
+        int result = findSensor(&handle, port);
         if (result != 0) {
             printf("usbOpenDevice failed %d \n", result);
-            return endRun(handle, failsafe);
+            return endRun(handle, failsafe, mqtt);
         }
         // A failed read repeats the last reading; a sensor that stays silent
         // would freeze it for good, so that ends the run like a lost sensor.
@@ -143,8 +152,7 @@ int main(int argc, char **argv)
             if (failsafe >= 0)
                 setFailsafeLevel(handle, failsafe);
             printf("no reading from the sensor for 10 cycles\n");
-            releaseSensor(handle);
-            return 1;
+            return endRun(handle, -1, mqtt);
         }
         unsigned temperature = reading >> 1;
         printf("%s%u \n", label, temperature);
@@ -165,7 +173,7 @@ int main(int argc, char **argv)
                 reportFailure("open", "tmp", &logFailureReported);
         }
         if (int stop = stopSignalCaught())
-            stopRun(handle, failsafe, stop);
+            stopRun(handle, failsafe, mqtt, stop);
 
         readingArrived = readingArrived || delivered;
         int level = outputDecide(rules, &output, readingArrived ? reading : -1,
@@ -173,18 +181,18 @@ int main(int argc, char **argv)
         // Switching on needs the sensor. Switching off is still sent over the
         // handle of this cycle's read when the sensor is gone; the next
         // search decides.
-        if (findSensor(&handle) != 0 && level == 255) {
+        if (findSensor(&handle, port) != 0 && level == 255) {
             printf("usbOpenDevice failed\n");
-            return endRun(handle, failsafe);
+            return endRun(handle, failsafe, mqtt);
         }
         usbSetOutput(handle, level, &outputReply);
 
-        if (command.metricsFile != nullptr) {
-            metrics = {rules.limit, reading, level, output.switches, metrics.readFailures + !delivered,
-                       delivered ? sampled : metrics.lastReadingTime};
-            writeMetrics(command.metricsFile, metrics, &metricsFailureReported);
-        }
+        facts = {rules.limit, port, reading, level, output.switches, facts.readFailures + !delivered,
+                 delivered ? sampled : facts.lastReadingTime};
+        if (command.metricsFile != nullptr)
+            writeMetrics(command.metricsFile, facts, &metricsFailureReported);
+        mqttPublishCycle(mqtt, facts);
         if (int stop = stopSignalCaught())
-            stopRun(handle, failsafe, stop);
+            stopRun(handle, failsafe, mqtt, stop);
     }
 }

@@ -1,22 +1,13 @@
 #pragma once
 
 #include <cstddef>
-#include <ctime>
 
-// What one cycle tells a Prometheus scrape, through node_exporter's
-// textfile collector.
-struct MetricsSample {
-    int limit;               // half degrees
-    unsigned reading;        // half degrees: this cycle's, or the last one when the read failed
-    int level;               // of this cycle's output request
-    long switches;           // level changes since the start
-    long readFailures;       // cycles whose read delivered no reading
-    time_t lastReadingTime;  // of the last read that delivered one; 0 before
-};
+#include "monitor/cycle_facts.h"
 
-// The Prometheus text of a sample into text (size bytes, with its NUL).
-// Returns the length, or size or more when it does not fit.
-size_t metricsFormat(const MetricsSample &sample, char *text, size_t size);
+// The Prometheus text of a cycle into text (size bytes, with its NUL), for
+// node_exporter's textfile collector. Returns the length, or size or more
+// when it does not fit.
+size_t metricsFormat(const CycleFacts &facts, char *text, size_t size);
 
 // Replaces file whole with text, mode 0644 whatever the umask, through a
 // file beside it ("FILE.new", which node_exporter does not read) and a

@@ -23,11 +23,11 @@ bool setFailsafeLevel(usb_dev_handle *handle, int level)
     return sendLevel(handle, level, "the fail-safe level ");
 }
 
-int setOutputOnce(int level)
+int setOutputOnce(int level, const char *port)
 {
     usb_init();
     usb_dev_handle *handle = nullptr;
-    int result = usbOpenDevice(&handle, 0x1384, 0x8888);
+    int result = usbOpenDevice(&handle, 0x1384, 0x8888, port);
     if (result != 0) {
         printf("usbOpenDevice failed %d \n", result);
         return 1;

@@ -8,6 +8,7 @@
 // went through.
 bool setFailsafeLevel(usb_dev_handle *handle, int level);
 
-// tempswitch --set LEVEL: finds the sensor as a run does and sends LEVEL,
-// nothing else. Returns the exit status: 0 when the request went through.
-int setOutputOnce(int level);
+// tempswitch --set LEVEL: finds the sensor as a run does (at port, when
+// given) and sends LEVEL, nothing else. Returns the exit status: 0 when the
+// request went through.
+int setOutputOnce(int level, const char *port);

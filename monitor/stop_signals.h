@@ -1,8 +1,8 @@
 #pragma once
 
-// With a fail-safe level the program catches SIGTERM, SIGINT and SIGHUP, so
-// that the loop can set that level before it ends; without one it handles
-// no signal at all.
+// With a fail-safe level or MQTT the program catches SIGTERM, SIGINT and
+// SIGHUP, so that the loop can set that level and say "offline" before it
+// ends; without them it handles no signal at all.
 void stopSignalsCatch();
 
 // The stop signal caught so far, or 0.

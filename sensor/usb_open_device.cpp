@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+#include "sensor/usb_port_path.h"
+
 void usbRescan()
 {
     // Rescanning on every call lets a sensor that was unplugged and
@@ -47,11 +49,17 @@ bool usbProbeMatches(const struct usb_device *device, const UsbProbe *probe, int
            device->descriptor.idVendor == vendor && device->descriptor.idProduct == product;
 }
 
-int usbOpenDevice(usb_dev_handle **handle_out, int vendor, int product)
+int usbOpenDevice(usb_dev_handle **handle_out, int vendor, int product, const char *port)
 {
     usbRescan();
+    // The device number changes at every replug: it is looked up each time.
+    int portBus = 0, portDevice = 0;
+    if (port != nullptr && !usbPortLocate(port, &portBus, &portDevice))
+        return 1;
     for (struct usb_bus *bus = usb_get_busses(); bus != nullptr; bus = bus->next) {
         for (struct usb_device *device = bus->devices; device != nullptr; device = device->next) {
+            if (port != nullptr && !usbDeviceIs(bus, device, portBus, portDevice))
+                continue;
             UsbProbe probe;
             usb_dev_handle *handle = usbProbe(device, &probe);
             if (handle == nullptr)

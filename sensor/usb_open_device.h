@@ -24,7 +24,8 @@ usb_dev_handle *usbProbe(struct usb_device *device, UsbProbe *probe);
 bool usbProbeMatches(const struct usb_device *device, const UsbProbe *probe, int vendor, int product);
 
 // Rescans every bus and opens the first device with these IDs that also
-// answers both its product and manufacturer string reads with text.
-// Returns 0 and stores the new handle in *handle_out, or 1 and leaves
-// *handle_out as it was. The caller owns the handle it gets.
-int usbOpenDevice(usb_dev_handle **handle_out, int vendor, int product);
+// answers both its product and manufacturer string reads with text. With a
+// port path, only the device plugged in there is considered, and no other
+// is opened. Returns 0 and stores the new handle in *handle_out, or 1 and
+// leaves *handle_out as it was. The caller owns the handle it gets.
+int usbOpenDevice(usb_dev_handle **handle_out, int vendor, int product, const char *port = nullptr);

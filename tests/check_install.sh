@@ -22,7 +22,8 @@ done
 # The prefix given at install time reaches the unit.
 other=$(mktemp -d)
 DESTDIR="$other" cmake --install "$build" --prefix /opt/tempswitch >/dev/null
-grep -qx 'ExecStart=/opt/tempswitch/bin/tempswitch --utf8 $TEMPSWITCH_OPTIONS %i' "$other/opt/tempswitch/lib/systemd/system/tempswitch@.service" ||
+grep -qx 'ExecStart=/opt/tempswitch/bin/tempswitch --utf8 $TEMPSWITCH_OPTIONS $TEMPSWITCH_LIMIT' "$other/opt/tempswitch/lib/systemd/system/tempswitch@.service" &&
+    grep -qx 'EnvironmentFile=-/opt/tempswitch/etc/tempswitch/%i.conf' "$other/opt/tempswitch/lib/systemd/system/tempswitch@.service" ||
     { rm -rf "$other"; fail "unit does not follow the prefix"; }
 [ -x "$other/opt/tempswitch/bin/tempswitch" ] || { rm -rf "$other"; fail "prefix not honoured"; }
 rm -rf "$other"
@@ -36,7 +37,9 @@ if command -v man >/dev/null; then
 fi
 
 unit="$stage/usr/lib/systemd/system/tempswitch@.service"
-grep -qx 'ExecStart=/usr/bin/tempswitch --utf8 $TEMPSWITCH_OPTIONS %i' "$unit" || fail "unit does not start /usr/bin/tempswitch"
+grep -qx 'ExecStart=/usr/bin/tempswitch --utf8 $TEMPSWITCH_OPTIONS $TEMPSWITCH_LIMIT' "$unit" || fail "unit does not start /usr/bin/tempswitch"
+grep -qx 'EnvironmentFile=-/etc/tempswitch/%i.conf' "$unit" && [ -d "$stage/etc/tempswitch" ] ||
+    fail "named instances' settings are not in /etc/tempswitch"
 if command -v systemd-analyze >/dev/null; then
     # An instance of the template, pointing at the staged binary so that it can be checked.
     mkdir "$stage/verify"

@@ -22,6 +22,7 @@ TEST_F(DeviceListing, SaysWhatEachDeviceLacksAndMarksTheSensor)
     infos[2].manufacturerIndex = 0;
     for (size_t i = 0; i < infos.size(); ++i)
         infos[i].address = 3 + int(i);
+    infos[1].port = "1-1.4";  // behind a hub: the path --port takes
     std::vector<sim::Device *> devices;
     for (const sim::DeviceInfo &info : infos)
         devices.push_back(&usb.add(info));
@@ -29,10 +30,10 @@ TEST_F(DeviceListing, SaysWhatEachDeviceLacksAndMarksTheSensor)
 
     const std::string named = ", opened, product \"USB Thermometer\", manufacturer \"Example Works\"";
     std::vector<std::string> expected = {
-        "  Bus 001 Device 003: ID 1384:8889, opened, product \"Probe\\n\\x1b[2J\", manufacturer \"Example Works\"",
-        "* Bus 001 Device 004: ID 1384:8888" + named,
-        "  Bus 001 Device 005: ID 1384:8888, opened, product \"USB Thermometer\", manufacturer: none",
-        "  Bus 001 Device 006: ID 1384:8888, opened, product: cannot read (Operation not permitted), "
+        "  Bus 001 Device 003 Port 1-3: ID 1384:8889, opened, product \"Probe\\n\\x1b[2J\", manufacturer \"Example Works\"",
+        "* Bus 001 Device 004 Port 1-1.4: ID 1384:8888" + named,
+        "  Bus 001 Device 005 Port 1-5: ID 1384:8888, opened, product \"USB Thermometer\", manufacturer: none",
+        "  Bus 001 Device 006 Port 1-6: ID 1384:8888, opened, product: cannot read (Operation not permitted), "
         "manufacturer: cannot read (Operation not permitted)",
     };
     {

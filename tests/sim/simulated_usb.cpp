@@ -270,8 +270,8 @@ Device &Usb::add(const DeviceInfo &info)
     dev->nodeBytes_ = descriptors(info);
     char node[64], sys[160];
     snprintf(node, sizeof node, "bus/usb/%03d/%03d", info.bus, info.address);
-    snprintf(sys, sizeof sys, "/devices/pci0000:00/0000:00:1d.0/usb%d/%d-%d", info.bus, info.bus,
-             info.address);
+    std::string port = info.port.empty() ? std::to_string(info.bus) + "-" + std::to_string(info.address) : info.port;
+    snprintf(sys, sizeof sys, "/devices/pci0000:00/0000:00:1d.0/usb%d/%s", info.bus, port.c_str());
     dev->devnode_ = std::string("/dev/") + node;
     dev->nodePath_ = root_ + dev->devnode_;
     std::string hex;

@@ -27,6 +27,7 @@ struct DeviceInfo {
     uint8_t productIndex = 2;
     int bus = 1;
     int address = 2;
+    std::string port = "";  // its port path in sysfs; "" for BUS-ADDRESS
 };
 
 // How one request fails: the errno it completes with, after a delay.

@@ -57,10 +57,12 @@ std::vector<uint8_t> drift(int limitDegrees)
     return readings;
 }
 
-// The program's options that take a value, so that LIMIT can be found after them.
+// The program's options that take a value, so that LIMIT can be found after
+// them (an --option=VALUE is one word).
 bool takesValue(const char *option)
 {
-    for (const char *name : {"--hysteresis", "--min-on", "--min-off", "--failsafe", "--metrics"})
+    for (const char *name : {"--hysteresis", "--min-on", "--min-off", "--failsafe", "--metrics", "--port", "--mqtt",
+                             "--mqtt-ca", "--mqtt-password-file", "--mqtt-topic"})
         if (strcmp(option, name) == 0)
             return true;
     return false;

@@ -1,0 +1,203 @@
+#include "monitor/mqtt_link.h"
+
+#include <mosquitto.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "monitor/mqtt_messages.h"
+
+// Messages handed to the library and not yet written to the socket, beyond
+// which a cycle's messages are dropped: a broker that stops reading would
+// otherwise grow the library's queue without end.
+static const long mostPending = 64;
+
+struct MqttLink {
+    struct mosquitto *mosq = nullptr;
+    std::string host;
+    int port = 0;
+    std::string base, availability;
+    std::vector<MqttMessage> discovery;
+
+    std::atomic<bool> connected{false}, stopping{false};
+    std::atomic<long> queued{0}, written{0};
+    // Touched by the network thread only (the callbacks run on it).
+    bool failureSaid = false;
+    int pauseSeconds = 1;
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool finished = false;
+};
+
+static void sayFailure(MqttLink *link, const char *reason)
+{
+    if (!link->failureSaid)
+        printf("cannot reach the MQTT broker %s:%d: %s\n", link->host.c_str(), link->port, reason);
+    link->failureSaid = true;
+}
+
+static const char *failureReason(int rc, int error)
+{
+    return rc == MOSQ_ERR_ERRNO ? strerror(error) : mosquitto_strerror(rc);
+}
+
+static bool publish(MqttLink *link, const std::string &topic, const std::string &payload)
+{
+    int rc = mosquitto_publish(link->mosq, nullptr, topic.c_str(), int(payload.size()), payload.data(), 0, true);
+    if (rc == MOSQ_ERR_SUCCESS)
+        ++link->queued;
+    return rc == MOSQ_ERR_SUCCESS;
+}
+
+static void onConnect(struct mosquitto *, void *data, int rc)
+{
+    MqttLink *link = static_cast<MqttLink *>(data);
+    if (rc != 0) {
+        sayFailure(link, mosquitto_connack_string(rc));
+        return;
+    }
+    link->failureSaid = false;
+    link->pauseSeconds = 1;
+    // Whatever was queued on the last connection is gone with it.
+    link->written = link->queued.load();
+    for (const MqttMessage &message : link->discovery)
+        publish(link, message.topic, message.payload);
+    publish(link, link->availability, "online");
+    link->connected = true;
+}
+
+static void onDisconnect(struct mosquitto *, void *data, int)
+{
+    static_cast<MqttLink *>(data)->connected = false;
+}
+
+static void onPublish(struct mosquitto *, void *data, int)
+{
+    ++static_cast<MqttLink *>(data)->written;
+}
+
+// Sleeps the pause before the next attempt, unless the link is stopped.
+static void waitBeforeRetry(MqttLink *link)
+{
+    std::unique_lock lock(link->mutex);
+    link->changed.wait_for(lock, std::chrono::seconds(link->pauseSeconds), [link] { return link->stopping.load(); });
+    link->pauseSeconds = std::min(link->pauseSeconds * 2, 10);
+}
+
+// The network thread: connects (the name lookup happens here), runs the
+// connection until it ends, and starts again after a pause.
+static void runLink(MqttLink *link)
+{
+    bool first = true;
+    while (!link->stopping) {
+        int rc = first ? mosquitto_connect(link->mosq, link->host.c_str(), link->port, 30)
+                       : mosquitto_reconnect(link->mosq);
+        int error = errno;
+        first = first && rc != MOSQ_ERR_SUCCESS;
+        while (rc == MOSQ_ERR_SUCCESS) {
+            rc = mosquitto_loop(link->mosq, 500, 1);
+            error = errno;
+        }
+        link->connected = false;
+        if (link->stopping)
+            break;
+        sayFailure(link, failureReason(rc, error));
+        waitBeforeRetry(link);
+    }
+    std::lock_guard lock(link->mutex);
+    link->finished = true;
+    link->changed.notify_all();
+}
+
+MqttLink *mqttStart(const MqttSettings &settings, int limitHalfDegrees, const char *port, const char *version)
+{
+    mosquitto_lib_init();
+    MqttLink *link = new MqttLink;
+    link->host = settings.host;
+    link->port = settings.port;
+    char hostname[HOST_NAME_MAX + 1] = "localhost";
+    gethostname(hostname, sizeof hostname);
+    hostname[HOST_NAME_MAX] = '\0';
+    link->base = settings.topic ? settings.topic : mqttDefaultBase(hostname, limitHalfDegrees, port);
+    link->availability = mqttAvailabilityTopic(link->base);
+    link->discovery = mqttDiscoveryMessages(link->base, version);
+
+    link->mosq = mosquitto_new(nullptr, true, link);
+    const char *failed = link->mosq == nullptr ? "cannot set up the MQTT client" : nullptr;
+    if (!failed) {
+        mosquitto_threaded_set(link->mosq, true);
+        mosquitto_connect_callback_set(link->mosq, onConnect);
+        mosquitto_disconnect_callback_set(link->mosq, onDisconnect);
+        mosquitto_publish_callback_set(link->mosq, onPublish);
+        // The broker says "offline" for us when we die or lose power.
+        if (mosquitto_will_set(link->mosq, link->availability.c_str(), 7, "offline", 1, true) != MOSQ_ERR_SUCCESS)
+            failed = "invalid MQTT topic";
+    }
+    if (!failed && !settings.user.empty() &&
+        mosquitto_username_pw_set(link->mosq, settings.user.c_str(),
+                                  settings.hasPassword ? settings.password.c_str() : nullptr) != MOSQ_ERR_SUCCESS)
+        failed = "cannot set the MQTT user";
+    if (!failed && settings.tls) {
+        int rc = settings.caFile ? mosquitto_tls_set(link->mosq, settings.caFile, nullptr, nullptr, nullptr, nullptr)
+                                 : mosquitto_int_option(link->mosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
+        if (rc != MOSQ_ERR_SUCCESS)
+            failed = "cannot set up TLS for MQTT";
+    }
+    if (failed) {
+        printf("%s\n", failed);
+        if (link->mosq)
+            mosquitto_destroy(link->mosq);
+        delete link;
+        mosquitto_lib_cleanup();
+        return nullptr;
+    }
+    // The stop signals belong to the loop, and a broker that closes the
+    // socket must give an error, not SIGPIPE: the thread blocks them all.
+    sigset_t blocked, before;
+    sigemptyset(&blocked);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGPIPE})
+        sigaddset(&blocked, signal);
+    pthread_sigmask(SIG_BLOCK, &blocked, &before);
+    std::thread(runLink, link).detach();
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return link;
+}
+
+void mqttPublishCycle(MqttLink *link, const CycleFacts &facts)
+{
+    if (link == nullptr || !link->connected || link->queued - link->written > mostPending)
+        return;
+    for (const MqttMessage &message : mqttCycleMessages(link->base, facts))
+        publish(link, message.topic, message.payload);
+}
+
+void mqttStop(MqttLink *link)
+{
+    if (link == nullptr)
+        return;
+    if (link->connected)
+        publish(link, link->availability, "offline");
+    mosquitto_disconnect(link->mosq);
+    std::unique_lock lock(link->mutex);
+    link->stopping = true;
+    link->changed.notify_all();
+    if (!link->changed.wait_for(lock, std::chrono::seconds(2), [link] { return link->finished; }))
+        return;  // a connect under way: the process ends without it
+    lock.unlock();
+    mosquitto_destroy(link->mosq);
+    delete link;
+    mosquitto_lib_cleanup();
+}

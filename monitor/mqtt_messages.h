@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "monitor/cycle_facts.h"
+
+// The MQTT messages of a run, as text; sending them is the link's work.
+struct MqttMessage {
+    std::string topic;
+    std::string payload;
+};
+
+// The base topic when none is given: distinct for each machine on a broker
+// and each instance on a machine, and the same across restarts.
+std::string mqttDefaultBase(const std::string &hostname, int limitHalfDegrees, const char *port);
+
+// BASE/availability: "online" while connected, "offline" as the will and at
+// the end.
+std::string mqttAvailabilityTopic(const std::string &base);
+
+// After each cycle's output request: the temperature as the metrics file
+// writes it ("24.5", "25"), the output ("ON" at 255, "OFF" at 0), the limit.
+std::vector<MqttMessage> mqttCycleMessages(const std::string &base, const CycleFacts &facts);
+
+// Home Assistant's MQTT discovery under homeassistant/: the temperature,
+// the output and the limit as entities of one device, named after the base
+// topic, each with the availability topic.
+std::vector<MqttMessage> mqttDiscoveryMessages(const std::string &base, const char *version);
