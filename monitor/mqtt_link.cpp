@@ -4,15 +4,13 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <climits>
-#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,16 +29,21 @@ struct MqttLink {
     std::string base, availability;
     std::vector<MqttMessage> discovery;
 
-    std::atomic<bool> connected{false}, stopping{false};
+    std::atomic<bool> connected{false}, stopping{false}, finished{false};
     std::atomic<long> queued{0}, written{0};
     // Touched by the network thread only (the callbacks run on it).
     bool failureSaid = false;
     int pauseSeconds = 1;
-
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool finished = false;
 };
+
+// Waits up to that long for *done, in short sleeps: relative sleeps, unlike
+// a deadline on a clock, also follow a clock that a test speeds up.
+static bool waitUntil(const std::atomic<bool> &done, int milliseconds)
+{
+    for (int waited = 0; !done && waited < milliseconds; waited += 10)
+        usleep(10000);
+    return done;
+}
 
 static void sayFailure(MqttLink *link, const char *reason)
 {
@@ -92,8 +95,7 @@ static void onPublish(struct mosquitto *, void *data, int)
 // Sleeps the pause before the next attempt, unless the link is stopped.
 static void waitBeforeRetry(MqttLink *link)
 {
-    std::unique_lock lock(link->mutex);
-    link->changed.wait_for(lock, std::chrono::seconds(link->pauseSeconds), [link] { return link->stopping.load(); });
+    waitUntil(link->stopping, link->pauseSeconds * 1000);
     link->pauseSeconds = std::min(link->pauseSeconds * 2, 10);
 }
 
@@ -117,9 +119,7 @@ static void runLink(MqttLink *link)
         sayFailure(link, failureReason(rc, error));
         waitBeforeRetry(link);
     }
-    std::lock_guard lock(link->mutex);
     link->finished = true;
-    link->changed.notify_all();
 }
 
 MqttLink *mqttStart(const MqttSettings &settings, int limitHalfDegrees, const char *port, const char *version)
@@ -191,12 +191,9 @@ void mqttStop(MqttLink *link)
     if (link->connected)
         publish(link, link->availability, "offline");
     mosquitto_disconnect(link->mosq);
-    std::unique_lock lock(link->mutex);
     link->stopping = true;
-    link->changed.notify_all();
-    if (!link->changed.wait_for(lock, std::chrono::seconds(2), [link] { return link->finished; }))
-        return;  // a connect under way: the process ends without it
-    lock.unlock();
+    if (!waitUntil(link->finished, 2000))
+        return;  // a connect under way, or a broker that takes nothing: the process ends without it
     mosquitto_destroy(link->mosq);
     delete link;
     mosquitto_lib_cleanup();

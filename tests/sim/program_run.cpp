@@ -14,7 +14,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <sstream>
+#include <stdexcept>
 
 #ifndef UMOCKDEV_PRELOAD
 #define UMOCKDEV_PRELOAD "libumockdev-preload.so.0"
@@ -41,8 +44,51 @@ static void removeFaketimeObjects(pid_t pid)
     shm_unlink(name);
 }
 
+// libfaketime gives up on a stepping clock without a word when it cannot
+// make its shared objects (a /dev/shm that the user may not write), and
+// hands out the real clock. A test that counts on the fake clock would then
+// fail for a reason that looks like a fault of the program, so the clock is
+// tried once for each user a test runs as, and a failure says why.
+static void checkFakeClock(int user)
+{
+    static std::mutex mutex;
+    static std::set<int> checked;
+    std::lock_guard lock(mutex);
+    if (checked.count(user) != 0)
+        return;
+    int out[2];
+    if (pipe(out) != 0)
+        abort();
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        removeFaketimeObjects(getpid());
+        if (user >= 0 && (setgroups(0, nullptr) != 0 || setgid(gid_t(user)) != 0 || setuid(uid_t(user)) != 0))
+            _exit(126);
+        setenv("LD_PRELOAD", FAKETIME_LIBRARY, 1);
+        setenv("FAKETIME", "@2000-01-01 00:00:00 i1", 1);
+        setenv("TZ", "UTC", 1);
+        execlp("date", "date", "+%Y", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    char year[16] = {};
+    ssize_t n = read(out[0], year, sizeof year - 1);
+    close(out[0]);
+    waitpid(pid, nullptr, 0);
+    removeFaketimeObjects(pid);
+    if (n < 4 || strncmp(year, "2000", 4) != 0)
+        throw std::runtime_error(
+            "libfaketime gives the real clock to a run as uid " + std::to_string(user) +
+            " (most likely it cannot create its semaphore and shared memory in /dev/shm, which wants mode 1777): "
+            "this test needs the stepped clock, so what it checks would be wrong");
+    checked.insert(user);
+}
+
 ProgramRun::ProgramRun(const std::string &program, const RunOptions &options)
 {
+    if (!options.faketime.empty())
+        checkFakeClock(options.user);
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
         abort();
