@@ -69,9 +69,15 @@ MqttBroker::MqttBroker(int port)
     }
 }
 
+void MqttBroker::freeze()
+{
+    kill(pid_, SIGSTOP);
+}
+
 MqttBroker::~MqttBroker()
 {
     if (pid_ > 0) {
+        kill(pid_, SIGCONT);
         kill(pid_, SIGTERM);
         waitpid(pid_, nullptr, 0);
     }

@@ -25,6 +25,8 @@ public:
     MqttBroker(const MqttBroker &) = delete;
     MqttBroker &operator=(const MqttBroker &) = delete;
     bool running() const { return running_; }
+    // Stops the broker's process (SIGSTOP): connections stay open, nothing is read.
+    void freeze();
 
 private:
     pid_t pid_ = -1;

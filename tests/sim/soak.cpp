@@ -55,10 +55,17 @@ double cpuSeconds(pid_t pid)  // user + system
 }  // namespace
 
 SoakFigures soak(const std::string &program, int cycles, int earlySample,
-                 const std::vector<std::string> &wrapper, const std::string &faketime)
+                 const std::vector<std::string> &wrapper, const std::string &faketime, const SoakSetup &setup)
 {
     SoakFigures figures;
     Usb usb;
+    for (int i = 0; i < setup.otherDevices; ++i) {  // mice and hubs that name themselves
+        DeviceInfo other;
+        other.vendor = 0x046d;
+        other.product = 0xc077;
+        other.address = 3 + i;
+        usb.add(other);
+    }
     Device &sensor = usb.add();
     // Across the limit of 25 degrees and back, so the output keeps switching.
     std::vector<uint8_t> readings;
@@ -102,6 +109,7 @@ SoakFigures soak(const std::string &program, int cycles, int earlySample,
         args.push_back(absolute);
         run = wrapper.front();
     }
+    args.insert(args.end(), setup.options.begin(), setup.options.end());
     args.push_back("25");
     auto started = std::chrono::steady_clock::now();
     {

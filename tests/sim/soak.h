@@ -21,10 +21,18 @@ struct SoakFigures {
     int mostHandles = 0;          // most ever open at a control request
 };
 
+// What else the run has: options before the limit, and other devices on
+// the bus, found by a search before the sensor.
+struct SoakSetup {
+    std::vector<std::string> options = {};
+    int otherDevices = 0;
+};
+
 // Runs `program` for `cycles` cycles (the sensor is unplugged at the last
 // reading, which ends the run), sampling early at cycle `earlySample`.
 // `wrapper` goes before the program on its command line (valgrind, say).
 SoakFigures soak(const std::string &program, int cycles, int earlySample,
-                 const std::vector<std::string> &wrapper = {}, const std::string &faketime = "+0 x1000");
+                 const std::vector<std::string> &wrapper = {}, const std::string &faketime = "+0 x1000",
+                 const SoakSetup &setup = {});
 
 }  // namespace sim
