@@ -195,13 +195,13 @@ static Stored storeMqttTopic(const char *v, CommandLine *c)
 
 // Every option: its name, what its value must be (nullptr for an option
 // that takes none), and how the value is stored.
-struct OptionSpec {
+struct OptionEntry {
     const char *name;
     const char *hint;
     Stored (*store)(const char *value, CommandLine *command);
 };
 
-static const OptionSpec optionTable[] = {
+static const OptionEntry optionTable[] = {
     {"--help", nullptr, storeHelp},
     {"--version", nullptr, storeVersion},
     {"--list", nullptr, storeList},
@@ -220,11 +220,11 @@ static const OptionSpec optionTable[] = {
     {"--mqtt-topic", "give a topic without the wildcards + and #", storeMqttTopic},
 };
 
-static const OptionSpec *findOption(const std::string &name)
+static const OptionEntry *findOption(const std::string &name)
 {
-    for (const OptionSpec &spec : optionTable)
-        if (name == spec.name)
-            return &spec;
+    for (const OptionEntry &entry : optionTable)
+        if (name == entry.name)
+            return &entry;
     return nullptr;
 }
 
@@ -283,30 +283,30 @@ CommandLine parseCommandLine(int argc, char **argv)
         const char *argument = argv[at];
         const char *equals = strchr(argument, '=');
         std::string name = equals ? std::string(argument, equals) : std::string(argument);
-        const OptionSpec *spec = findOption(name);
-        if (spec == nullptr) {
+        const OptionEntry *entry = findOption(name);
+        if (entry == nullptr) {
             printf("unknown option \"");
             printEscaped(argument);
             printf("\": see tempswitch --help\n");
             return refuse(command);
         }
         const char *value = "";
-        if (spec->hint == nullptr && equals != nullptr) {
-            printf("%s takes no value: see tempswitch --help\n", spec->name);
+        if (entry->hint == nullptr && equals != nullptr) {
+            printf("%s takes no value: see tempswitch --help\n", entry->name);
             return refuse(command);
         }
-        if (spec->hint != nullptr) {
+        if (entry->hint != nullptr) {
             value = equals ? equals + 1 : at + 1 < argc ? argv[++at] : nullptr;
             if (value == nullptr) {
-                printf("missing value for %s: %s\n", spec->name, spec->hint);
+                printf("missing value for %s: %s\n", entry->name, entry->hint);
                 return refuse(command);
             }
         }
-        Stored stored = spec->store(value, &command);
+        Stored stored = entry->store(value, &command);
         if (stored == Stored::invalid) {
-            printf("invalid %s \"", spec->name);
+            printf("invalid %s \"", entry->name);
             printEscaped(value);
-            printf("\": %s\n", spec->hint);
+            printf("\": %s\n", entry->hint);
         }
         if (stored != Stored::yes)
             return refuse(command);
