@@ -59,7 +59,7 @@ SoakFigures soak(const std::string &program, int cycles, int earlySample,
 {
     SoakFigures figures;
     Usb usb;
-    for (int i = 0; i < setup.otherDevices; ++i) {  // mice and hubs that name themselves
+    for (int i = 0; i < setup.otherDevices; ++i) {  // mice that name themselves
         DeviceInfo other;
         other.vendor = 0x046d;
         other.product = 0xc077;
