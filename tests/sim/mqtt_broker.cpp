@@ -59,6 +59,8 @@ MqttBroker::MqttBroker(int port)
         int devnull = open("/dev/null", O_WRONLY);
         dup2(devnull, 1);
         dup2(devnull, 2);
+        // Debian puts it in /usr/sbin, which a user's PATH may lack.
+        execl("/usr/sbin/mosquitto", "mosquitto", "-c", config.c_str(), static_cast<char *>(nullptr));
         execlp("mosquitto", "mosquitto", "-c", config.c_str(), static_cast<char *>(nullptr));
         _exit(127);
     }
