@@ -114,18 +114,11 @@ static Stored valid(bool ok)
     return ok ? Stored::yes : Stored::invalid;
 }
 
-// A file the program must read before it starts: refused when it cannot.
-static Stored readable(const char *option, const char *file)
+// Says that a file the program must read before it starts cannot be read.
+static Stored unreadable(const char *what, const char *file)
 {
-    if (*file == '\0')
-        return Stored::invalid;
-    FILE *in = fopen(file, "re");
-    if (in != nullptr) {
-        fclose(in);
-        return Stored::yes;
-    }
     int error = errno;
-    printf("cannot read %s \"", option);
+    printf("cannot read %s \"", what);
     printEscaped(file);
     printf("\": %s\n", strerror(error));
     return Stored::refused;
@@ -178,13 +171,22 @@ static Stored storeMqtt(const char *v, CommandLine *c)
 static Stored storeMqttCa(const char *v, CommandLine *c)
 {
     c->mqtt.caFile = v;
-    return readable("--mqtt-ca", v);
+    if (*v == '\0')
+        return Stored::invalid;
+    FILE *in = fopen(v, "re");
+    if (in == nullptr)
+        return unreadable("--mqtt-ca", v);
+    fclose(in);
+    return Stored::yes;
 }
 
 static Stored storeMqttPasswordFile(const char *v, CommandLine *c)
 {
     c->mqtt.passwordFile = v;
-    return readable("--mqtt-password-file", v);
+    if (*v == '\0')
+        return Stored::invalid;
+    c->mqtt.hasPassword = mqttReadPassword(v, &c->mqtt.password);
+    return c->mqtt.hasPassword ? Stored::yes : unreadable("--mqtt-password-file", v);
 }
 
 static Stored storeMqttTopic(const char *v, CommandLine *c)
@@ -252,22 +254,16 @@ static bool completeMqtt(MqttSettings *mqtt)
         printf("--mqtt-password-file needs a user in the --mqtt URL: mqtt://USER@HOST\n");
         return false;
     }
-    std::string file;
-    if (mqtt->passwordFile != nullptr) {
-        file = mqtt->passwordFile;
-    } else if (const char *credentials = getenv("CREDENTIALS_DIRECTORY");
-               credentials != nullptr && !mqtt->user.empty()) {
-        file = std::string(credentials) + "/mqtt-password";
-        if (access(file.c_str(), F_OK) != 0)
-            file.clear();
-    }
-    if (file.empty())
+    if (mqtt->passwordFile != nullptr || mqtt->user.empty())
+        return true;
+    const char *credentials = getenv("CREDENTIALS_DIRECTORY");
+    if (credentials == nullptr)
+        return true;
+    std::string file = std::string(credentials) + "/mqtt-password";
+    if (access(file.c_str(), F_OK) != 0)
         return true;
     if (!mqttReadPassword(file.c_str(), &mqtt->password)) {
-        int error = errno;
-        printf("cannot read the MQTT password file \"");
-        printEscaped(file.c_str());
-        printf("\": %s\n", strerror(error));
+        unreadable("the MQTT password file", file.c_str());
         return false;
     }
     mqtt->hasPassword = true;

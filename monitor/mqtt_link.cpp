@@ -57,12 +57,13 @@ static const char *failureReason(int rc, int error)
     return rc == MOSQ_ERR_ERRNO ? strerror(error) : mosquitto_strerror(rc);
 }
 
-static bool publish(MqttLink *link, const std::string &topic, const std::string &payload)
+// Hands a retained message to the library; what it refuses (no
+// connection) is dropped.
+static void publish(MqttLink *link, const std::string &topic, const std::string &payload)
 {
-    int rc = mosquitto_publish(link->mosq, nullptr, topic.c_str(), int(payload.size()), payload.data(), 0, true);
-    if (rc == MOSQ_ERR_SUCCESS)
+    if (mosquitto_publish(link->mosq, nullptr, topic.c_str(), int(payload.size()), payload.data(), 0, true) ==
+        MOSQ_ERR_SUCCESS)
         ++link->queued;
-    return rc == MOSQ_ERR_SUCCESS;
 }
 
 static void onConnect(struct mosquitto *, void *data, int rc)

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 bool mqttParseUrl(const char *text, MqttSettings *settings)
@@ -28,34 +29,26 @@ bool mqttParseUrl(const char *text, MqttSettings *settings)
     if (at != std::string::npos && (user.empty() || user.find(':') != std::string::npos))
         return false;  // a password in the URL would be seen by everyone
 
-    std::string host, port;
+    // HOST, [IPV6] or either with :PORT.
+    size_t hostEnd = hostPort.find(':');
+    std::string host = hostPort.substr(0, hostEnd);
     if (!hostPort.empty() && hostPort[0] == '[') {
         size_t close = hostPort.find(']');
         if (close == std::string::npos)
             return false;
         host = hostPort.substr(1, close - 1);
-        std::string after = hostPort.substr(close + 1);
-        if (!after.empty() && after[0] != ':')
+        hostEnd = close + 1 < hostPort.size() ? close + 1 : std::string::npos;
+        if (hostEnd != std::string::npos && hostPort[hostEnd] != ':')
             return false;
-        port = after.empty() ? "" : after.substr(1);
-        if (port.empty() && !after.empty())
-            return false;
-    } else {
-        size_t colon = hostPort.find(':');
-        host = hostPort.substr(0, colon);
-        if (colon != std::string::npos) {
-            port = hostPort.substr(colon + 1);
-            if (port.empty())
-                return false;
-        }
     }
     if (host.empty() || host.find_first_of("[]@") != std::string::npos)
         return false;
     long number = settings->tls ? 8883 : 1883;
-    if (!port.empty()) {
-        if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos)
+    if (hostEnd != std::string::npos) {
+        std::string port = hostPort.substr(hostEnd + 1);
+        if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos)
             return false;
-        number = std::stol(port);
+        number = strtol(port.c_str(), nullptr, 10);
         if (number < 1 || number > 65535)
             return false;
     }

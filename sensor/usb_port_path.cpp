@@ -77,7 +77,7 @@ bool usbPortOf(const struct usb_bus *bus, const struct usb_device *device, char 
     // Interfaces ("1-1:1.0") and root hubs ("usb1") are no port paths.
     while (const struct dirent *entry = readdir(devices)) {
         int b = 0, d = 0;
-        if (usbPortPathValid(entry->d_name) && usbPortLocate(entry->d_name, &b, &d) &&
+        if (usbPortLocate(entry->d_name, &b, &d) &&
             usbDeviceIs(bus, device, b, d) && strlen(entry->d_name) < size) {
             strcpy(path, entry->d_name);
             found = true;
