@@ -45,6 +45,10 @@ void printHelp()
            "                    system's CA store\n"
            "  --mqtt-topic BASE publish under BASE (default tempswitch/HOSTNAME/LIMIT,\n"
            "                    or tempswitch/HOSTNAME/PATH with --port)\n"
+           "  --mqtt-control MIN:MAX  take the limit (MIN to MAX degrees) and the mode\n"
+           "                    (off, or cool; heat with --heat) from MQTT commands\n"
+           "  --state FILE      keep what was set over MQTT in FILE (default\n"
+           "                    $STATE_DIRECTORY/tempswitch.state, or tempswitch.state)\n"
            "  --utf8            print the label of each reading in UTF-8, not Shift_JIS\n"
            "                    (standard output only; tmp and tmp1 stay Shift_JIS)\n"
            "Other uses:\n"
@@ -195,6 +199,18 @@ static Stored storeMqttTopic(const char *v, CommandLine *c)
     return valid(mqttTopicValid(v));
 }
 
+static Stored storeMqttControl(const char *v, CommandLine *c)
+{
+    c->controlled = true;
+    return valid(controlParseRange(v, &c->control));
+}
+
+static Stored storeState(const char *v, CommandLine *c)
+{
+    c->stateFile = v;
+    return valid(*v != '\0');
+}
+
 // Every option: its name, what its value must be (nullptr for an option
 // that takes none), and how the value is stored.
 struct OptionEntry {
@@ -220,6 +236,8 @@ static const OptionEntry optionTable[] = {
     {"--mqtt-ca", "give a file of CA certificates", storeMqttCa},
     {"--mqtt-password-file", "give a file whose first line is the password", storeMqttPasswordFile},
     {"--mqtt-topic", "give a topic without the wildcards + and #", storeMqttTopic},
+    {"--mqtt-control", "give MIN:MAX in whole degrees, MIN <= MAX, such as 5:30", storeMqttControl},
+    {"--state", "give the path of a file", storeState},
 };
 
 static const OptionEntry *findOption(const std::string &name)
@@ -270,6 +288,27 @@ static bool completeMqtt(MqttSettings *mqtt)
     return true;
 }
 
+// --mqtt-control needs --mqtt and a LIMIT within its range; --state needs
+// --mqtt-control.
+static bool completeControl(CommandLine *command)
+{
+    const char *missing = command->controlled && command->mqtt.url == nullptr ? "--mqtt-control needs --mqtt URL"
+                          : command->stateFile && !command->controlled      ? "--state needs --mqtt-control MIN:MAX"
+                                                                            : nullptr;
+    if (missing != nullptr) {
+        printf("%s: see tempswitch --help\n", missing);
+        return false;
+    }
+    ControlRange &range = command->control;
+    range.heat = command->output.heat;
+    int degrees = command->output.limit / 2;
+    if (command->controlled && (degrees < range.minDegrees || degrees > range.maxDegrees)) {
+        printf("the limit %d is outside --mqtt-control %d:%d\n", degrees, range.minDegrees, range.maxDegrees);
+        return false;
+    }
+    return true;
+}
+
 CommandLine parseCommandLine(int argc, char **argv)
 {
     CommandLine command;
@@ -317,7 +356,7 @@ CommandLine parseCommandLine(int argc, char **argv)
         printf("\": give a whole number of degrees from -1073741824 to 1073741823\n");
         return refuse(command);
     }
-    if (!completeMqtt(&command.mqtt))
+    if (!completeMqtt(&command.mqtt) || !completeControl(&command))
         return refuse(command);
     return command;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "monitor/mqtt_settings.h"
+#include "mqtt/mqtt_commands.h"
+#include "mqtt/mqtt_settings.h"
 #include "monitor/output_decision.h"
 
 // What the command line asks for. Options come before LIMIT; whatever
@@ -16,6 +17,9 @@ struct CommandLine {
     const char *port = nullptr;          // --port PATH; nullptr: the first sensor found
     int setLevel = 0;                    // --set LEVEL, for Action::set
     MqttSettings mqtt;                   // --mqtt URL and its options
+    bool controlled = false;             // --mqtt-control MIN:MAX
+    ControlRange control = {0, 0, false};  // its range, and --heat
+    const char *stateFile = nullptr;     // --state FILE; nullptr: the default place
 };
 
 // Reads the options and LIMIT. For Action::refuse it has already printed

@@ -2,10 +2,12 @@
 
 #include <ctime>
 
-// What one cycle did, as one value: the metrics file and MQTT both report it.
+// What one cycle did, as one value: the metrics file, MQTT and systemd report it.
 struct CycleFacts {
-    int limit;               // half degrees
+    int limit;               // half degrees: LIMIT as started, which names the instance
+    int limitInUse;          // half degrees: the limit of this cycle's decision
     const char *port;        // --port PATH, or nullptr
+    const char *mode;        // "off", "cool" or "heat" with --mqtt-control; nullptr without
     unsigned reading;        // half degrees: this cycle's, or the last one when the read failed
     int level;               // of this cycle's output request
     long switches;           // level changes since the start

@@ -1,10 +1,17 @@
 #include "monitor/escaped_text.h"
 
 #include <cstdio>
+#include <cstring>
 
 void printEscaped(const char *text)
 {
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p != '\0'; ++p) {
+    printEscapedBytes(text, strlen(text));
+}
+
+void printEscapedBytes(const char *text, size_t length)
+{
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(text);
+    for (const unsigned char *p = bytes; p != bytes + length; ++p) {
         switch (*p) {
         case '\n': fputs("\\n", stdout); break;
         case '\r': fputs("\\r", stdout); break;

@@ -1,20 +1,22 @@
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <ctime>
 #include <unistd.h>
 #include <usb.h>
 
 #include "monitor/command_line.h"
+#include "monitor/control_state_file.h"
+#include "monitor/cycle_report.h"
 #include "monitor/device_listing.h"
-#include "monitor/escaped_text.h"
-#include "monitor/metrics_file.h"
-#include "monitor/mqtt_link.h"
+#include "monitor/failure_report.h"
 #include "monitor/output_decision.h"
 #include "monitor/output_setting.h"
 #include "monitor/reading_log.h"
+#include "monitor/remote_control.h"
+#include "monitor/service_notify.h"
 #include "monitor/stop_signals.h"
+#include "mqtt/mqtt_link.h"
 #include "sensor/sensor_requests.h"
 #include "sensor/usb_open_device.h"
 
@@ -38,47 +40,26 @@ static void releaseSensor(usb_dev_handle *handle)
 
 // Ends the run on a lost or silent sensor: the fail-safe level is tried
 // once over the handle still held, though a lost device is most likely gone.
-static int endRun(usb_dev_handle *handle, int failsafe, MqttLink *mqtt)
+static int endRun(usb_dev_handle *handle, int failsafe, Reports *reports)
 {
     if (failsafe >= 0 && handle != nullptr)
         setFailsafeLevel(handle, failsafe);
     releaseSensor(handle);
-    mqttStop(mqtt);
+    reportEnd(reports, false);
     return 1;
 }
 
-// Stopped by a signal: the fail-safe level over the handle held, "offline"
-// to the broker, then the end the signal asked for. Every record is
-// already on disk.
-[[noreturn]] static void stopRun(usb_dev_handle *handle, int failsafe, MqttLink *mqtt, int signal)
+// Stopped by a signal: systemd told first, the fail-safe level over the
+// handle held, "offline" to the broker and the metrics file removed, then
+// the end the signal asked for. Every record is already on disk.
+[[noreturn]] static void stopRun(usb_dev_handle *handle, int failsafe, Reports *reports, int signal)
 {
+    notifyStopping();
     if (failsafe >= 0)
         setFailsafeLevel(handle, failsafe);
     releaseSensor(handle);
-    mqttStop(mqtt);
+    reportEnd(reports, true);
     stopSignalRaise(signal);
-}
-
-// Says once that a file is failing, not every cycle until it recovers;
-// the readings and the switching go on without it.
-static void reportFailure(const char *what, const char *file, bool *reported)
-{
-    int error = errno;
-    if (!*reported) {
-        printf("cannot %s ", what);
-        printEscaped(file);
-        printf(": %s\n", strerror(error));
-    }
-    *reported = true;
-}
-
-static void writeMetrics(const char *file, const CycleFacts &facts, bool *failureReported)
-{
-    char text[2048];
-    if (metricsWrite(file, text, metricsFormat(facts, text, sizeof text)))
-        *failureReported = false;
-    else
-        reportFailure("write", file, failureReported);
 }
 
 // Holds are measured on this clock, so that setting the time of day can
@@ -117,15 +98,22 @@ int main(int argc, char **argv)
     const char *port = command.port;
     // "温度＝" in Shift_JIS, as the files have it, or in UTF-8 for a journal.
     const char *label = command.utf8Labels ? "\xE6\xB8\xA9\xE5\xBA\xA6\xEF\xBC\x9D" : "\x89\xB7\x93\x78\x81\x81";
-    if (failsafe >= 0 || command.mqtt.url != nullptr)
+    // A stop signal must let the loop end what it started; so must systemd.
+    if (failsafe >= 0 || command.mqtt.url != nullptr || command.metricsFile != nullptr || notifyWanted())
         stopSignalsCatch();
-    MqttLink *mqtt = nullptr;
+    RemoteControl control;
+    if (command.controlled)
+        control = controlStart(command.control, rules.limit,
+                               command.stateFile ? command.stateFile
+                                                 : controlStateDefaultFile(getenv("STATE_DIRECTORY")));
+    Reports reports = {command.metricsFile, false, nullptr, notifyWatchdogWanted()};
     if (command.mqtt.url != nullptr)
-        mqtt = mqttStart(command.mqtt, rules.limit, port, TEMPSWITCH_VERSION);
+        reports.mqtt = mqttStart(command.mqtt, rules.limit, port, TEMPSWITCH_VERSION,
+                                 command.controlled ? &command.control : nullptr);
 
     usb_init();
 
-    bool logFailureReported = false, metricsFailureReported = false;
+    bool logFailureReported = false;
     FILE *log = logOpenAtStart();
     if (log == nullptr)
         reportFailure("open", "tmp", &logFailureReported);
@@ -134,14 +122,14 @@ int main(int argc, char **argv)
     unsigned char reading = 0;      // half degrees; 0 until a read succeeds
     unsigned char outputReply = 0;  // the device's answer to an output request, unused
     int silentCycles = 0;           // cycles in a row whose read delivered nothing
-    bool readingArrived = false;
+    bool readingArrived = false, ready = false;
     OutputState output = {-1, 0, 0};
-    CycleFacts facts = {rules.limit, port, 0, 0, 0, 0, 0};
+    CycleFacts facts = {rules.limit, rules.limit, port, controlMode(control), 0, 0, 0, 0, 0};
     for (;;) {
         int result = findSensor(&handle, port);
         if (result != 0) {
             printf("usbOpenDevice failed %d \n", result);
-            return endRun(handle, failsafe, mqtt);
+            return endRun(handle, failsafe, &reports);
         }
         // A failed read repeats the last reading; a sensor that stays silent
         // would freeze it for good, so that ends the run like a lost sensor.
@@ -152,10 +140,13 @@ int main(int argc, char **argv)
             if (failsafe >= 0)
                 setFailsafeLevel(handle, failsafe);
             printf("no reading from the sensor for 10 cycles\n");
-            return endRun(handle, -1, mqtt);
+            return endRun(handle, -1, &reports);
         }
         unsigned temperature = reading >> 1;
         printf("%s%u \n", label, temperature);
+        if (!ready)
+            notifyReady();
+        ready = true;
 
         logWriteTemperature(log, temperature);
         time_t sampled = time(nullptr);
@@ -173,26 +164,30 @@ int main(int argc, char **argv)
                 reportFailure("open", "tmp", &logFailureReported);
         }
         if (int stop = stopSignalCaught())
-            stopRun(handle, failsafe, mqtt, stop);
+            stopRun(handle, failsafe, &reports, stop);
 
+        // What the network asked for since the last cycle, taken here only.
+        if (control.enabled && controlTake(&control, mqttTakeCommands(reports.mqtt))) {
+            facts.limitInUse = control.limit;
+            facts.mode = controlMode(control);
+            mqttPublishState(reports.mqtt, facts);
+        }
+        const OutputRules now = controlRules(rules, control);
         readingArrived = readingArrived || delivered;
-        int level = outputDecide(rules, &output, readingArrived ? reading : -1,
-                                 outputHasHolds(rules) ? monotonicMs() : 0);
+        int level = outputDecide(now, &output, readingArrived ? reading : -1, outputHasHolds(rules) ? monotonicMs() : 0);
         // Switching on needs the sensor. Switching off is still sent over the
         // handle of this cycle's read when the sensor is gone; the next
         // search decides.
         if (findSensor(&handle, port) != 0 && level == 255) {
             printf("usbOpenDevice failed\n");
-            return endRun(handle, failsafe, mqtt);
+            return endRun(handle, failsafe, &reports);
         }
         usbSetOutput(handle, level, &outputReply);
 
-        facts = {rules.limit, port, reading, level, output.switches, facts.readFailures + !delivered,
-                 delivered ? sampled : facts.lastReadingTime};
-        if (command.metricsFile != nullptr)
-            writeMetrics(command.metricsFile, facts, &metricsFailureReported);
-        mqttPublishCycle(mqtt, facts);
+        facts = {rules.limit, now.limit, port, controlMode(control), reading, level, output.switches,
+                 facts.readFailures + !delivered, delivered ? sampled : facts.lastReadingTime};
+        reportCycle(&reports, facts);
         if (int stop = stopSignalCaught())
-            stopRun(handle, failsafe, mqtt, stop);
+            stopRun(handle, failsafe, &reports, stop);
     }
 }

@@ -10,6 +10,8 @@ bool outputHasHolds(const OutputRules &rules)
 // cycle has none to keep and decides on the limit alone.
 static int levelAskedFor(const OutputRules &rules, int held, int reading)
 {
+    if (rules.off)
+        return 0;
     const int reached = rules.heat ? 0 : 255;
     // Until a reading arrives the temperature stands at 0 degrees, which
     // must not switch a heater on: there is nothing to heat by.

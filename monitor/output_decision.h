@@ -10,6 +10,7 @@ struct OutputRules {
     bool heat;          // 255 below the limit, 0 at or above it
     int minOnSeconds;   // once 255, kept at least this long
     int minOffSeconds;  // once 0, kept at least this long
+    bool off = false;   // mode off, set over MQTT: 0 whatever the temperature
 };
 
 // The level the output was last set to, and when it became that level.

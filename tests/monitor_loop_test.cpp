@@ -67,6 +67,14 @@ TEST_F(MonitorLoop, RejectsMissingOrMalformedLimitBeforeTouchingAnything)
         {{"--mqtt-topic", "home/t", "25"}, "--mqtt-topic needs --mqtt URL: see tempswitch --help\n"},
         {{"--mqtt", "mqtt://broker", "--mqtt-password-file", TEMPSWITCH_BINARY, "25"},
          "--mqtt-password-file needs a user in the --mqtt URL: mqtt://USER@HOST\n"},
+        // Control over MQTT: the range, LIMIT within it, and what it needs.
+        {{"--mqtt", "mqtt://broker", "--mqtt-control", "20:5", "25"},
+         "invalid --mqtt-control \"20:5\": give MIN:MAX in whole degrees, MIN <= MAX, such as 5:30\n"},
+        {{"--mqtt", "mqtt://broker", "--mqtt-control=5", "25"},
+         "invalid --mqtt-control \"5\": give MIN:MAX in whole degrees, MIN <= MAX, such as 5:30\n"},
+        {{"--mqtt", "mqtt://broker", "--mqtt-control", "5:20", "25"}, "the limit 25 is outside --mqtt-control 5:20\n"},
+        {{"--mqtt-control", "-5:5", "0"}, "--mqtt-control needs --mqtt URL: see tempswitch --help\n"},
+        {{"--mqtt", "mqtt://broker", "--state", "s", "25"}, "--state needs --mqtt-control MIN:MAX: see tempswitch --help\n"},
     };
     for (const auto &[args, message] : refused) {
         sim::ProgramRun &run = start(args);

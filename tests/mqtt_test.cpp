@@ -83,4 +83,106 @@ TEST_F(Mqtt, PublishesEveryCycleRetainedAfterTheBrokerComesAndLeavesAWill)
         << run.output();
 }
 
+// Waits until the program has printed a line with text.
+bool waitForText(sim::ProgramRun &run, const std::string &text)
+{
+    for (int waited = 0; waited < 20000; waited += 10) {
+        if (run.output().find(text) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// The last retained or live payload delivered on topic since message from.
+std::string lastOn(const std::vector<sim::DeliveredMessage> &messages, const std::string &topic, size_t from = 0)
+{
+    std::string last = "(none)";
+    for (size_t i = from; i < messages.size(); ++i)
+        if (messages[i].topic == topic)
+            last = messages[i].payload;
+    return last;
+}
+
+TEST_F(Mqtt, ControlTakesLimitAndModeKeepsThemAndRefusesWhatCouldDoHarm)
+{
+    sim::Device &sensor = usb.add();
+    sensor.setReadings({46});  // 23 degrees: 0 at the limit 25, 255 at 22
+    const int port = sim::freeTcpPort();
+    sim::MqttBroker mosquitto(port);
+    ASSERT_TRUE(mosquitto.running());
+    sim::MqttWatch ha(port, {"test/ts/#", "homeassistant/climate/#"});
+    // A command left retained while the instance was away.
+    ha.publish("test/ts/limit/set", "20", true);
+    const std::vector<std::string> args = {"--mqtt", "mqtt://127.0.0.1:" + std::to_string(port), "--mqtt-topic=test/ts",
+                                           "--hysteresis", "1", "--mqtt-control", "5:40", "25"};
+    sim::ProgramRun *run = &start(args);
+
+    ASSERT_TRUE(waitForText(*run, "ignored a retained MQTT command on test/ts/limit/set: commands must not be retained\n"))
+        << run->output();
+    ASSERT_TRUE(ha.waitFor([](const auto &m) { return lastOn(m, "test/ts/mode") == "cool"; }));
+    EXPECT_EQ(lastOn(ha.messages(), "test/ts/limit"), "25");
+    const std::string climate = lastOn(ha.messages(), "homeassistant/climate/test_ts/thermostat/config");
+    for (const char *field : {"\"modes\":[\"off\",\"cool\"]", "\"mode_command_topic\":\"test/ts/mode/set\"",
+                              "\"temperature_command_topic\":\"test/ts/limit/set\"", "\"action_topic\":\"test/ts/action\"",
+                              "\"current_temperature_topic\":\"test/ts/temperature\"", "\"min_temp\":5,\"max_temp\":40",
+                              "\"default_entity_id\":\"climate.test_ts_thermostat\""})
+        EXPECT_NE(climate.find(field), std::string::npos) << field << " in " << climate;
+
+    // Home Assistant's "22.0": said once, echoed, kept, and the output follows.
+    size_t from = ha.messages().size();
+    ha.publish("test/ts/limit/set", "22.0");
+    ASSERT_TRUE(waitForText(*run, "limit 22 set over MQTT\n")) << run->output();
+    ASSERT_TRUE(ha.waitFor([&](const auto &m) { return lastOn(m, "test/ts/action", from) == "cooling"; }));
+    EXPECT_EQ(lastOn(ha.messages(), "test/ts/limit", from), "22");
+    EXPECT_EQ(outputLevels().back(), 255);
+    EXPECT_EQ(readFile(directory() / "tempswitch.state"), "limit 22\nmode cool\n");
+
+    // Bad commands change nothing, are said, and the state is sent again.
+    const std::vector<std::pair<std::string, std::string>> bad = {
+        {"limit", "abc"}, {"limit", "22.5"}, {"limit", "1e3"}, {"limit", "41"}, {"limit", ""},
+        {"limit", std::string(70, '9')}, {"mode", "heat"}, {"mode", "Cool"}};
+    for (const auto &[setting, payload] : bad) {
+        from = ha.messages().size();
+        ha.publish("test/ts/" + setting + "/set", payload);
+        EXPECT_TRUE(waitForText(*run, "refused MQTT command on test/ts/" + setting + "/set \"" + payload.substr(0, 64) + "\""))
+            << payload;
+        EXPECT_TRUE(ha.waitFor([&](const auto &m) { return lastOn(m, "test/ts/" + setting, from) != "(none)"; }));
+    }
+    EXPECT_EQ(lastOn(ha.messages(), "test/ts/limit"), "22");
+    EXPECT_EQ(lastOn(ha.messages(), "test/ts/mode"), "cool");
+
+    // Mode off: 0 whatever the temperature, and the stop says nothing of the broker.
+    from = ha.messages().size();
+    ha.publish("test/ts/mode/set", "off");
+    ASSERT_TRUE(waitForText(*run, "mode off set over MQTT\n")) << run->output();
+    ASSERT_TRUE(ha.waitFor([&](const auto &m) { return lastOn(m, "test/ts/action", from) == "off"; }));
+    ASSERT_TRUE(run->waitForLines(run->lines().size() + 2));
+    EXPECT_EQ(outputLevels().back(), 0);
+    run->signal(SIGTERM);
+    EXPECT_EQ(run->wait(), 128 + SIGTERM);
+    std::vector<std::string> said;
+    for (const std::string &line : run->lines())
+        if (line.rfind("\x89\xB7", 0) != 0)
+            said.push_back(line);
+    std::vector<std::string> expected = {
+        "ignored a retained MQTT command on test/ts/limit/set: commands must not be retained", "limit 22 set over MQTT"};
+    for (const auto &[setting, payload] : bad)
+        expected.push_back("refused MQTT command on test/ts/" + setting + "/set \"" + payload.substr(0, 64) + "\": " +
+                           (setting == "mode" ? "give off or cool"
+                                              : "give a whole number of degrees from 5 to 40, such as 40 or 40.0"));
+    expected.push_back("mode off set over MQTT");
+    EXPECT_EQ(said, expected);  // nothing of the broker at the stop either
+
+    // Kept across a restart: from the first decision on.
+    size_t outputsBefore = outputLevels().size();
+    run = &start(args);
+    ASSERT_TRUE(run->waitForLines(3));
+    EXPECT_EQ(run->lines()[0], "limit 22 and mode off from tempswitch.state, as last set over MQTT");
+    std::vector<int> levels = outputLevels();
+    EXPECT_EQ(std::count(levels.begin() + long(outputsBefore), levels.end(), 255), 0);
+    run->signal(SIGTERM);
+    run->wait();
+}
+
 }  // namespace

@@ -12,6 +12,8 @@ struct Step {
     int reading;       // half degrees; -1: none has arrived yet
     int64_t ms;        // monotonic time of the cycle
     int level;         // expected
+    int limit = -1;    // as set over MQTT; -1 keeps the case's
+    bool off = false;
 };
 
 struct Case {
@@ -52,12 +54,19 @@ TEST(OutputDecision, LevelsFollowTheLimitTheBandAndTheHolds)
          rules(0, true, 0, 5), {{-1, 0, 0}, {40, 1000, 0}, {40, 5000, 255}}, 1},
         {"heating holds the same way",
          rules(0, true, 5, 0), {{40, 0, 255}, {60, 4999, 255}, {60, 5000, 0}, {40, 5001, 255}}, 2},
+        {"a limit set over MQTT moves the band; mode off waits for a min-on hold, then stays 0",
+         rules(2, false, 10, 0), {{45, 0, 0}, {45, 1000, 255, 44}, {42, 2000, 255, 44}, {41, 12000, 0, 44},
+                                  {44, 13000, 255, 44}, {60, 14000, 255, 44, true}, {60, 22999, 255, 44, true},
+                                  {60, 23000, 0, 44, true}, {60, 25000, 0, 44, true}, {60, 26000, 255, 44}}, 5},
     };
     for (const Case &c : cases) {
         OutputState state = {-1, 0, 0};
         std::vector<int> levels, expected;
         for (const Step &step : c.steps) {
-            levels.push_back(outputDecide(c.rules, &state, step.reading, step.ms));
+            OutputRules now = c.rules;
+            now.limit = step.limit >= 0 ? step.limit : c.rules.limit;
+            now.off = step.off;
+            levels.push_back(outputDecide(now, &state, step.reading, step.ms));
             expected.push_back(step.level);
         }
         EXPECT_EQ(levels, expected) << c.what;

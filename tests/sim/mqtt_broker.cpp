@@ -117,6 +117,11 @@ MqttWatch::~MqttWatch()
     mosquitto_lib_cleanup();
 }
 
+void MqttWatch::publish(const std::string &topic, const std::string &payload, bool retain)
+{
+    mosquitto_publish(client_, nullptr, topic.c_str(), int(payload.size()), payload.data(), 1, retain);
+}
+
 std::vector<DeliveredMessage> MqttWatch::messages()
 {
     std::lock_guard lock(mutex_);

@@ -47,6 +47,8 @@ public:
     MqttWatch &operator=(const MqttWatch &) = delete;
 
     std::vector<DeliveredMessage> messages();
+    // Sends a message with QoS 1, as Home Assistant sends its commands.
+    void publish(const std::string &topic, const std::string &payload, bool retain = false);
     // Waits until what was delivered so far satisfies done.
     bool waitFor(const std::function<bool(const std::vector<DeliveredMessage> &)> &done, int timeoutMs = 20000);
 

@@ -1,4 +1,4 @@
-#include "monitor/mqtt_settings.h"
+#include "mqtt/mqtt_settings.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "monitor/cycle_facts.h"
+#include "mqtt/mqtt_commands.h"
 
 // The MQTT messages of a run, as text; sending them is the link's work.
 struct MqttMessage {
@@ -20,10 +21,18 @@ std::string mqttDefaultBase(const std::string &hostname, int limitHalfDegrees, c
 std::string mqttAvailabilityTopic(const std::string &base);
 
 // After each cycle's output request: the temperature as the metrics file
-// writes it ("24.5", "25"), the output ("ON" at 255, "OFF" at 0), the limit.
+// writes it ("24.5", "25"), the output ("ON" at 255, "OFF" at 0), then the
+// state messages.
 std::vector<MqttMessage> mqttCycleMessages(const std::string &base, const CycleFacts &facts);
+
+// The limit in use; with --mqtt-control also the mode ("off", "cool",
+// "heat") and the action ("off" in mode off, else "cooling" or "heating"
+// at 255 and "idle" at 0).
+std::vector<MqttMessage> mqttStateMessages(const std::string &base, const CycleFacts &facts);
 
 // Home Assistant's MQTT discovery under homeassistant/: the temperature,
 // the output and the limit as entities of one device, named after the base
-// topic, each with the availability topic.
-std::vector<MqttMessage> mqttDiscoveryMessages(const std::string &base, const char *version);
+// topic, each with the availability topic; with control, a thermostat too,
+// and without it an empty config that removes one left from an earlier run.
+std::vector<MqttMessage> mqttDiscoveryMessages(const std::string &base, const char *version,
+                                               const ControlRange *control);

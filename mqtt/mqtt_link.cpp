@@ -1,4 +1,4 @@
-#include "monitor/mqtt_link.h"
+#include "mqtt/mqtt_link.h"
 
 #include <mosquitto.h>
 #include <pthread.h>
@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -15,7 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "monitor/mqtt_messages.h"
+#include "mqtt/mqtt_commands.h"
+#include "mqtt/mqtt_messages.h"
 
 // Messages handed to the library and not yet written to the socket, beyond
 // which a cycle's messages are dropped: a broker that stops reading would
@@ -28,12 +30,21 @@ struct MqttLink {
     int port = 0;
     std::string base, availability;
     std::vector<MqttMessage> discovery;
+    bool controlled = false;
+    ControlRange range = {0, 0, false};
+    std::string limitTopic, modeTopic;
 
     std::atomic<bool> connected{false}, stopping{false}, finished{false};
     std::atomic<long> queued{0}, written{0};
     // Touched by the network thread only (the callbacks run on it).
     bool failureSaid = false;
     int pauseSeconds = 1;
+    bool retainedSaid[2] = {false, false};  // limit, mode: in this subscription
+
+    // Handed over between the threads.
+    std::mutex mutex;
+    MqttCommands commands;               // for the loop to take
+    std::vector<MqttMessage> lastState;  // the last cycle's messages, sent again at a (re)connection
 };
 
 // Waits up to that long for *done, in short sleeps: relative sleeps, unlike
@@ -66,6 +77,17 @@ static void publish(MqttLink *link, const std::string &topic, const std::string 
         ++link->queued;
 }
 
+// The discovery configs, "online" and the last state known.
+static void publishAll(MqttLink *link)
+{
+    for (const MqttMessage &message : link->discovery)
+        publish(link, message.topic, message.payload);
+    publish(link, link->availability, "online");
+    std::lock_guard<std::mutex> lock(link->mutex);
+    for (const MqttMessage &message : link->lastState)
+        publish(link, message.topic, message.payload);
+}
+
 static void onConnect(struct mosquitto *, void *data, int rc)
 {
     MqttLink *link = static_cast<MqttLink *>(data);
@@ -77,10 +99,43 @@ static void onConnect(struct mosquitto *, void *data, int rc)
     link->pauseSeconds = 1;
     // Whatever was queued on the last connection is gone with it.
     link->written = link->queued.load();
-    for (const MqttMessage &message : link->discovery)
-        publish(link, message.topic, message.payload);
-    publish(link, link->availability, "online");
+    // MQTT 3.1.1 subscriptions: the broker also delivers what it keeps
+    // retained on them, with the retain flag, so that it can be refused.
+    mosquitto_subscribe(link->mosq, nullptr, "homeassistant/status", 1);
+    if (link->controlled) {
+        mosquitto_subscribe(link->mosq, nullptr, link->limitTopic.c_str(), 1);
+        mosquitto_subscribe(link->mosq, nullptr, link->modeTopic.c_str(), 1);
+        link->retainedSaid[0] = link->retainedSaid[1] = false;
+    }
+    publishAll(link);
     link->connected = true;
+}
+
+// A command is never acted on when the broker kept it: it would be replayed
+// at every subscription, after every restart.
+static void takeCommand(MqttLink *link, const mosquitto_message *message, bool isLimit)
+{
+    std::string payload(static_cast<const char *>(message->payload), size_t(std::max(message->payloadlen, 0)));
+    std::lock_guard<std::mutex> lock(link->mutex);
+    if (!message->retain) {
+        controlAddCommand(&link->commands, link->range, isLimit, message->topic, payload);
+    } else if (!link->retainedSaid[!isLimit]) {
+        link->retainedSaid[!isLimit] = true;
+        link->commands.retainedTopics.push_back(message->topic);
+    }
+}
+
+static void onMessage(struct mosquitto *, void *data, const struct mosquitto_message *message)
+{
+    MqttLink *link = static_cast<MqttLink *>(data);
+    std::string topic = message->topic;
+    if (link->controlled && (topic == link->limitTopic || topic == link->modeTopic)) {
+        takeCommand(link, message, topic == link->limitTopic);
+    } else if (topic == "homeassistant/status" && !message->retain && message->payloadlen == 6 &&
+               memcmp(message->payload, "online", 6) == 0) {
+        // Home Assistant has started, maybe with a broker that lost what it kept.
+        publishAll(link);
+    }
 }
 
 static void onDisconnect(struct mosquitto *, void *data, int)
@@ -123,7 +178,8 @@ static void runLink(MqttLink *link)
     link->finished = true;
 }
 
-MqttLink *mqttStart(const MqttSettings &settings, int limitHalfDegrees, const char *port, const char *version)
+MqttLink *mqttStart(const MqttSettings &settings, int limitHalfDegrees, const char *port, const char *version,
+                    const ControlRange *control)
 {
     mosquitto_lib_init();
     MqttLink *link = new MqttLink;
@@ -134,7 +190,13 @@ MqttLink *mqttStart(const MqttSettings &settings, int limitHalfDegrees, const ch
     hostname[HOST_NAME_MAX] = '\0';
     link->base = settings.topic ? settings.topic : mqttDefaultBase(hostname, limitHalfDegrees, port);
     link->availability = mqttAvailabilityTopic(link->base);
-    link->discovery = mqttDiscoveryMessages(link->base, version);
+    link->discovery = mqttDiscoveryMessages(link->base, version, control);
+    if (control != nullptr) {
+        link->controlled = true;
+        link->range = *control;
+        link->limitTopic = link->base + "/limit/set";
+        link->modeTopic = link->base + "/mode/set";
+    }
 
     link->mosq = mosquitto_new(nullptr, true, link);
     const char *failed = link->mosq == nullptr ? "cannot set up the MQTT client" : nullptr;
@@ -143,6 +205,7 @@ MqttLink *mqttStart(const MqttSettings &settings, int limitHalfDegrees, const ch
         mosquitto_connect_callback_set(link->mosq, onConnect);
         mosquitto_disconnect_callback_set(link->mosq, onDisconnect);
         mosquitto_publish_callback_set(link->mosq, onPublish);
+        mosquitto_message_callback_set(link->mosq, onMessage);
         // The broker says "offline" for us when we die or lose power.
         if (mosquitto_will_set(link->mosq, link->availability.c_str(), 7, "offline", 1, true) != MOSQ_ERR_SUCCESS)
             failed = "invalid MQTT topic";
@@ -177,22 +240,51 @@ MqttLink *mqttStart(const MqttSettings &settings, int limitHalfDegrees, const ch
     return link;
 }
 
+static void publishIfUp(MqttLink *link, const std::vector<MqttMessage> &messages)
+{
+    if (!link->connected || link->queued - link->written > mostPending)
+        return;
+    for (const MqttMessage &message : messages)
+        publish(link, message.topic, message.payload);
+}
+
 void mqttPublishCycle(MqttLink *link, const CycleFacts &facts)
 {
-    if (link == nullptr || !link->connected || link->queued - link->written > mostPending)
+    if (link == nullptr)
         return;
-    for (const MqttMessage &message : mqttCycleMessages(link->base, facts))
-        publish(link, message.topic, message.payload);
+    std::vector<MqttMessage> messages = mqttCycleMessages(link->base, facts);
+    {
+        std::lock_guard<std::mutex> lock(link->mutex);
+        link->lastState = messages;
+    }
+    publishIfUp(link, messages);
+}
+
+void mqttPublishState(MqttLink *link, const CycleFacts &facts)
+{
+    if (link != nullptr)
+        publishIfUp(link, mqttStateMessages(link->base, facts));
+}
+
+MqttCommands mqttTakeCommands(MqttLink *link)
+{
+    MqttCommands taken;
+    if (link != nullptr) {
+        std::lock_guard<std::mutex> lock(link->mutex);
+        std::swap(taken, link->commands);
+    }
+    return taken;
 }
 
 void mqttStop(MqttLink *link)
 {
     if (link == nullptr)
         return;
+    // Told first, so that the end of the connection is not taken for a failure.
+    link->stopping = true;
     if (link->connected)
         publish(link, link->availability, "offline");
     mosquitto_disconnect(link->mosq);
-    link->stopping = true;
     if (!waitUntil(link->finished, 2000))
         return;  // a connect under way, or a broker that takes nothing: the process ends without it
     mosquitto_destroy(link->mosq);

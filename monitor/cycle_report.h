@@ -1,0 +1,21 @@
+#pragma once
+
+#include "monitor/cycle_facts.h"
+#include "mqtt/mqtt_link.h"
+
+// Whatever reports each cycle's facts beyond the console and the log: the
+// metrics file, the MQTT broker and systemd.
+struct Reports {
+    const char *metricsFile = nullptr;  // --metrics FILE
+    bool metricsFailureReported = false;
+    MqttLink *mqtt = nullptr;           // --mqtt
+    bool watchdog = false;              // systemd waits for WATCHDOG=1
+};
+
+// After each cycle's output request.
+void reportCycle(Reports *reports, const CycleFacts &facts);
+
+// At the end of the run: "offline" to the broker and the link closed; on a
+// stop by signal (stopped) also the metrics file removed, so that a
+// deliberate stop is not taken for a dead instance.
+void reportEnd(Reports *reports, bool stopped);

@@ -1,0 +1,18 @@
+#include "monitor/failure_report.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "monitor/escaped_text.h"
+
+void reportFailure(const char *what, const char *file, bool *reported)
+{
+    int error = errno;
+    if (!*reported) {
+        printf("cannot %s ", what);
+        printEscaped(file);
+        printf(": %s\n", strerror(error));
+    }
+    *reported = true;
+}

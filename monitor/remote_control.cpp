@@ -1,0 +1,95 @@
+#include "monitor/remote_control.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "monitor/control_state_file.h"
+#include "monitor/escaped_text.h"
+#include "monitor/failure_report.h"
+#include "monitor/file_replace.h"
+
+RemoteControl controlStart(const ControlRange &range, int limitHalfDegrees, const std::string &stateFile)
+{
+    RemoteControl control;
+    control.enabled = true;
+    control.range = range;
+    control.limit = limitHalfDegrees;
+    control.stateFile = stateFile;
+    std::string text, reason;
+    if (!controlStateRead(stateFile.c_str(), &text)) {
+        if (errno != ENOENT)
+            reason = strerror(errno);
+    } else {
+        int limit = 0;
+        bool off = false;
+        if (controlStateParse(text, range, &limit, &off, &reason)) {
+            control.limit = limit;
+            control.off = off;
+            printf("limit %d and mode %s from ", limit / 2, controlModeName(range, off));
+            printEscaped(stateFile.c_str());
+            printf(", as last set over MQTT\n");
+        }
+    }
+    if (!reason.empty()) {
+        printf("ignored ");
+        printEscaped(stateFile.c_str());
+        printf(": %s; the limit %d and mode %s of the command line are used\n", reason.c_str(), limitHalfDegrees / 2,
+               controlModeName(range, false));
+    }
+    return control;
+}
+
+static void keepState(RemoteControl *control)
+{
+    std::string text = controlStateFormat(control->range, control->limit, control->off);
+    if (fileReplace(control->stateFile.c_str(), text.data(), text.size(), true))
+        control->writeFailureReported = false;
+    else
+        reportFailure("write", control->stateFile.c_str(), &control->writeFailureReported);
+}
+
+bool controlTake(RemoteControl *control, const MqttCommands &commands)
+{
+    for (const std::string &topic : commands.retainedTopics) {
+        printf("ignored a retained MQTT command on ");
+        printEscaped(topic.c_str());
+        printf(": commands must not be retained\n");
+    }
+    if (commands.refused) {
+        printf("refused MQTT command on ");
+        printEscaped(commands.refusedTopic.c_str());
+        printf(" \"");
+        printEscapedBytes(commands.refusedPayload.data(), commands.refusedPayload.size());
+        printf("\": %s\n", commands.refusedHint.c_str());
+    }
+    bool changed = false;
+    if (commands.hasLimit && commands.limit != control->limit) {
+        control->limit = commands.limit;
+        printf("limit %d set over MQTT\n", control->limit / 2);
+        changed = true;
+    }
+    if (commands.hasMode && commands.off != control->off) {
+        control->off = commands.off;
+        printf("mode %s set over MQTT\n", controlModeName(control->range, control->off));
+        changed = true;
+    }
+    if (changed)
+        keepState(control);
+    return commands.any;
+}
+
+OutputRules controlRules(const OutputRules &rules, const RemoteControl &control)
+{
+    OutputRules now = rules;
+    if (control.enabled) {
+        now.limit = control.limit;
+        now.off = control.off;
+    }
+    return now;
+}
+
+const char *controlMode(const RemoteControl &control)
+{
+    return control.enabled ? controlModeName(control.range, control.off) : nullptr;
+}
