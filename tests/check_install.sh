@@ -2,10 +2,11 @@
 # Installs the build into a scratch DESTDIR and checks what an operator gets:
 # every file in place, the binary runs, the manual page renders without a
 # warning, and the service unit passes systemd-analyze where it exists.
-# usage: check_install.sh BUILD_DIR VERSION
+# usage: check_install.sh BUILD_DIR VERSION PROMTOOL
 set -eu
 build=$1
 version=$2
+promtool=$3
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
@@ -13,7 +14,7 @@ fail() { echo "FAIL: $*"; exit 1; }
 DESTDIR="$stage" cmake --install "$build" --prefix /usr >/dev/null
 for file in usr/bin/tempswitch usr/share/man/man1/tempswitch.1 \
             usr/lib/udev/rules.d/60-tempswitch.rules usr/lib/systemd/system/tempswitch@.service \
-            usr/lib/sysusers.d/tempswitch.conf; do
+            usr/lib/sysusers.d/tempswitch.conf usr/share/tempswitch/prometheus/tempswitch-alerts.yml; do
     [ -f "$stage/$file" ] || fail "$file not installed"
 done
 [ -x "$stage/usr/bin/tempswitch" ] || fail "tempswitch not executable"
@@ -27,6 +28,10 @@ grep -qx 'ExecStart=/opt/tempswitch/bin/tempswitch --utf8 $TEMPSWITCH_OPTIONS $T
     { rm -rf "$other"; fail "unit does not follow the prefix"; }
 [ -x "$other/opt/tempswitch/bin/tempswitch" ] || { rm -rf "$other"; fail "prefix not honoured"; }
 rm -rf "$other"
+
+[ -x "$promtool" ] || fail "no promtool ($promtool): run scripts/install-promtool"
+report=$("$promtool" check rules "$stage/usr/share/tempswitch/prometheus/tempswitch-alerts.yml" 2>&1) ||
+    fail "promtool check rules: $report"
 
 page="$stage/usr/share/man/man1/tempswitch.1"
 warnings=$(LC_ALL=C.UTF-8 groff -man -ww -z "$page" 2>&1)
