@@ -19,6 +19,27 @@ long count(const std::vector<sim::DeliveredMessage> &messages, const std::string
     return std::count_if(messages.begin(), messages.end(), [&](const auto &m) { return m.topic == topic; });
 }
 
+// Waits until the program has printed a line with text.
+bool waitForText(sim::ProgramRun &run, const std::string &text)
+{
+    for (int waited = 0; waited < 20000; waited += 10) {
+        if (run.output().find(text) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// The last retained or live payload delivered on topic since message from.
+std::string lastOn(const std::vector<sim::DeliveredMessage> &messages, const std::string &topic, size_t from = 0)
+{
+    std::string last = "(none)";
+    for (size_t i = from; i < messages.size(); ++i)
+        if (messages[i].topic == topic)
+            last = messages[i].payload;
+    return last;
+}
+
 TEST_F(Mqtt, PublishesEveryCycleRetainedAfterTheBrokerComesAndLeavesAWill)
 {
     sim::Device &sensor = usb.add();
@@ -67,8 +88,12 @@ TEST_F(Mqtt, PublishesEveryCycleRetainedAfterTheBrokerComesAndLeavesAWill)
     const std::string config = retained["homeassistant/sensor/test_ts/temperature/config"];
     for (const char *field : {"\"device_class\":\"temperature\"", "\"state_class\":\"measurement\"",
                               "\"unit_of_measurement\":\"\xC2\xB0" "C\"", "\"state_topic\":\"test/ts/temperature\"",
-                              "\"availability_topic\":\"test/ts/availability\"", "\"unique_id\":\"test_ts_temperature\""})
+                              "\"availability_topic\":\"test/ts/availability\"", "\"unique_id\":\"test_ts_temperature\"",
+                              "\"default_entity_id\":\"sensor.test_ts_temperature\""})
         EXPECT_NE(config.find(field), std::string::npos) << field << " in " << config;
+    EXPECT_EQ(config.find("object_id"), std::string::npos) << "no longer read by Home Assistant";
+    // Without --mqtt-control, a thermostat of an earlier run is removed.
+    EXPECT_EQ(lastOn(live.messages(), "homeassistant/climate/test_ts/thermostat/config"), "");
     EXPECT_EQ(retained.count("homeassistant/binary_sensor/test_ts/output/config"), 1u);
     EXPECT_EQ(retained.count("homeassistant/sensor/test_ts/limit/config"), 1u);
 
@@ -83,27 +108,6 @@ TEST_F(Mqtt, PublishesEveryCycleRetainedAfterTheBrokerComesAndLeavesAWill)
         << run.output();
 }
 
-// Waits until the program has printed a line with text.
-bool waitForText(sim::ProgramRun &run, const std::string &text)
-{
-    for (int waited = 0; waited < 20000; waited += 10) {
-        if (run.output().find(text) != std::string::npos)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
-// The last retained or live payload delivered on topic since message from.
-std::string lastOn(const std::vector<sim::DeliveredMessage> &messages, const std::string &topic, size_t from = 0)
-{
-    std::string last = "(none)";
-    for (size_t i = from; i < messages.size(); ++i)
-        if (messages[i].topic == topic)
-            last = messages[i].payload;
-    return last;
-}
-
 TEST_F(Mqtt, ControlTakesLimitAndModeKeepsThemAndRefusesWhatCouldDoHarm)
 {
     sim::Device &sensor = usb.add();
@@ -115,7 +119,7 @@ TEST_F(Mqtt, ControlTakesLimitAndModeKeepsThemAndRefusesWhatCouldDoHarm)
     // A command left retained while the instance was away.
     ha.publish("test/ts/limit/set", "20", true);
     const std::vector<std::string> args = {"--mqtt", "mqtt://127.0.0.1:" + std::to_string(port), "--mqtt-topic=test/ts",
-                                           "--hysteresis", "1", "--mqtt-control", "5:40", "25"};
+                                           "--hysteresis", "1", "--metrics", "m.prom", "--mqtt-control", "5:40", "25"};
     sim::ProgramRun *run = &start(args);
 
     ASSERT_TRUE(waitForText(*run, "ignored a retained MQTT command on test/ts/limit/set: commands must not be retained\n"))
@@ -137,6 +141,15 @@ TEST_F(Mqtt, ControlTakesLimitAndModeKeepsThemAndRefusesWhatCouldDoHarm)
     EXPECT_EQ(lastOn(ha.messages(), "test/ts/limit", from), "22");
     EXPECT_EQ(outputLevels().back(), 255);
     EXPECT_EQ(readFile(directory() / "tempswitch.state"), "limit 22\nmode cool\n");
+    // The metrics follow the limit in use; the label still names the instance.
+    EXPECT_NE(readFile(directory() / "m.prom").find("tempswitch_limit_celsius{limit=\"25\"} 22\n"), std::string::npos);
+
+    // Home Assistant restarted: the configs come again at once.
+    from = ha.messages().size();
+    ha.publish("homeassistant/status", "online");
+    EXPECT_TRUE(ha.waitFor([&](const auto &m) {
+        return lastOn(m, "homeassistant/climate/test_ts/thermostat/config", from) == climate;
+    }));
 
     // Bad commands change nothing, are said, and the state is sent again.
     const std::vector<std::pair<std::string, std::string>> bad = {
@@ -181,6 +194,40 @@ TEST_F(Mqtt, ControlTakesLimitAndModeKeepsThemAndRefusesWhatCouldDoHarm)
     EXPECT_EQ(run->lines()[0], "limit 22 and mode off from tempswitch.state, as last set over MQTT");
     std::vector<int> levels = outputLevels();
     EXPECT_EQ(std::count(levels.begin() + long(outputsBefore), levels.end(), 255), 0);
+    run->signal(SIGTERM);
+    run->wait();
+
+    // A file this instance cannot take is named, and the command line wins.
+    {
+        std::ofstream(directory() / "tempswitch.state") << "limit 41\nmode off\n";
+    }
+    run = &start(args);
+    ASSERT_TRUE(run->waitForLines(2));
+    EXPECT_EQ(run->lines()[0], "ignored tempswitch.state: its limit 41 is outside --mqtt-control 5:40; the limit 25 "
+                               "and mode cool of the command line are used");
+    run->signal(SIGTERM);
+    run->wait();
+
+    // One that cannot be written is said once, and control goes on in memory.
+    std::vector<std::string> unwritable = args;
+    unwritable.insert(unwritable.begin(), {"--state", "gone/tempswitch.state"});
+    from = ha.messages().size();
+    run = &start(unwritable);
+    ASSERT_TRUE(ha.waitFor([&](const auto &m) { return lastOn(m, "test/ts/limit", from) == "25"; }));
+    ha.publish("test/ts/limit/set", "21");
+    ASSERT_TRUE(waitForText(*run, "limit 21 set over MQTT\n")) << run->output();
+    ha.publish("test/ts/limit/set", "20");
+    ASSERT_TRUE(waitForText(*run, "limit 20 set over MQTT\n")) << run->output();
+    ASSERT_TRUE(run->waitForLines(run->lines().size() + 2));
+    EXPECT_EQ(outputLevels().back(), 255);
+    said.clear();
+    for (const std::string &line : run->lines())
+        if (line.rfind("\x89\xB7", 0) != 0)
+            said.push_back(line);
+    // The command planted at the beginning is still kept by the broker.
+    EXPECT_EQ(said, (std::vector<std::string>{expected[0], "limit 21 set over MQTT",
+                                              "cannot write gone/tempswitch.state: No such file or directory",
+                                              "limit 20 set over MQTT"}));
     run->signal(SIGTERM);
     run->wait();
 }
