@@ -3,26 +3,31 @@
 #include <cstdio>
 #include <cstring>
 
-void printEscaped(const char *text)
+std::string escapedText(const char *text, size_t length)
 {
-    printEscapedBytes(text, strlen(text));
-}
-
-void printEscapedBytes(const char *text, size_t length)
-{
+    std::string escaped;
     const unsigned char *bytes = reinterpret_cast<const unsigned char *>(text);
     for (const unsigned char *p = bytes; p != bytes + length; ++p) {
         switch (*p) {
-        case '\n': fputs("\\n", stdout); break;
-        case '\r': fputs("\\r", stdout); break;
-        case '\t': fputs("\\t", stdout); break;
-        case '\\': fputs("\\\\", stdout); break;
-        case '"': fputs("\\\"", stdout); break;
+        case '\n': escaped += "\\n"; break;
+        case '\r': escaped += "\\r"; break;
+        case '\t': escaped += "\\t"; break;
+        case '\\': escaped += "\\\\"; break;
+        case '"': escaped += "\\\""; break;
         default:
-            if (*p < 0x20 || *p == 0x7f)
-                printf("\\x%02x", *p);
-            else
-                putchar(*p);
+            if (*p < 0x20 || *p == 0x7f) {
+                char hex[5];
+                snprintf(hex, sizeof hex, "\\x%02x", *p);
+                escaped += hex;
+            } else {
+                escaped += char(*p);
+            }
         }
     }
+    return escaped;
+}
+
+void printEscaped(const char *text)
+{
+    fputs(escapedText(text, strlen(text)).c_str(), stdout);
 }

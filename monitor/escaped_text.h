@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
-// Prints text on standard output with its control bytes, backslashes and
-// double quotes escaped as in a C string (\n, \x1b, \\, \"), so that text
-// from a user or a device can neither break a line nor forge one.
+// Text from a user, a device or the network with its control bytes,
+// backslashes and double quotes escaped as in a C string (\n, \x1b, \\,
+// \"), so that it can neither break a line nor forge one. NUL bytes, which
+// a payload may hold, become \x00.
+std::string escapedText(const char *text, size_t length);
+
+// The same, printed on standard output.
 void printEscaped(const char *text);
-
-// The same for bytes that may hold a NUL (shown as \x00).
-void printEscapedBytes(const char *text, size_t length);

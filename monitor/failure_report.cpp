@@ -9,10 +9,7 @@
 void reportFailure(const char *what, const char *file, bool *reported)
 {
     int error = errno;
-    if (!*reported) {
-        printf("cannot %s ", what);
-        printEscaped(file);
-        printf(": %s\n", strerror(error));
-    }
+    if (!*reported)
+        printf("cannot %s %s: %s\n", what, escapedText(file, strlen(file)).c_str(), strerror(error));
     *reported = true;
 }

@@ -124,7 +124,7 @@ int main(int argc, char **argv)
     int silentCycles = 0;           // cycles in a row whose read delivered nothing
     bool readingArrived = false, ready = false;
     OutputState output = {-1, 0, 0};
-    CycleFacts facts = {rules.limit, rules.limit, port, controlMode(control), 0, 0, 0, 0, 0};
+    CycleFacts facts = {rules.limit, controlRules(rules, control).limit, port, controlMode(control), 0, 0, 0, 0, 0};
     for (;;) {
         int result = findSensor(&handle, port);
         if (result != 0) {
@@ -174,7 +174,8 @@ int main(int argc, char **argv)
         }
         const OutputRules now = controlRules(rules, control);
         readingArrived = readingArrived || delivered;
-        int level = outputDecide(now, &output, readingArrived ? reading : -1, outputHasHolds(rules) ? monotonicMs() : 0);
+        int level =
+            outputDecide(now, &output, readingArrived ? reading : -1, outputHasHolds(rules) ? monotonicMs() : 0);
         // Switching on needs the sensor. Switching off is still sent over the
         // handle of this cycle's read when the sensor is gone; the next
         // search decides.

@@ -26,15 +26,13 @@ RemoteControl controlStart(const ControlRange &range, int limitHalfDegrees, cons
         if (controlStateParse(text, range, &limit, &off, &reason)) {
             control.limit = limit;
             control.off = off;
-            printf("limit %d and mode %s from ", limit / 2, controlModeName(range, off));
-            printEscaped(stateFile.c_str());
-            printf(", as last set over MQTT\n");
+            printf("limit %d and mode %s from %s, as last set over MQTT\n", limit / 2, controlModeName(range, off),
+                   escapedText(stateFile.data(), stateFile.size()).c_str());
         }
     }
     if (!reason.empty()) {
-        printf("ignored ");
-        printEscaped(stateFile.c_str());
-        printf(": %s; the limit %d and mode %s of the command line are used\n", reason.c_str(), limitHalfDegrees / 2,
+        printf("ignored %s: %s; the limit %d and mode %s of the command line are used\n",
+               escapedText(stateFile.data(), stateFile.size()).c_str(), reason.c_str(), limitHalfDegrees / 2,
                controlModeName(range, false));
     }
     return control;
@@ -51,18 +49,15 @@ static void keepState(RemoteControl *control)
 
 bool controlTake(RemoteControl *control, const MqttCommands &commands)
 {
-    for (const std::string &topic : commands.retainedTopics) {
-        printf("ignored a retained MQTT command on ");
-        printEscaped(topic.c_str());
-        printf(": commands must not be retained\n");
-    }
-    if (commands.refused) {
-        printf("refused MQTT command on ");
-        printEscaped(commands.refusedTopic.c_str());
-        printf(" \"");
-        printEscapedBytes(commands.refusedPayload.data(), commands.refusedPayload.size());
-        printf("\": %s\n", commands.refusedHint.c_str());
-    }
+    // Each line in one call: the link's thread may print at the same time.
+    for (const std::string &topic : commands.retainedTopics)
+        printf("ignored a retained MQTT command on %s: commands must not be retained\n",
+               escapedText(topic.data(), topic.size()).c_str());
+    if (commands.refused)
+        printf("refused MQTT command on %s \"%s\": %s\n",
+               escapedText(commands.refusedTopic.data(), commands.refusedTopic.size()).c_str(),
+               escapedText(commands.refusedPayload.data(), commands.refusedPayload.size()).c_str(),
+               commands.refusedHint.c_str());
     bool changed = false;
     if (commands.hasLimit && commands.limit != control->limit) {
         control->limit = commands.limit;
