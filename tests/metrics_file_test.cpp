@@ -1,6 +1,8 @@
 // --metrics: the file node_exporter reads, replaced whole every cycle.
 #include <sys/stat.h>
 
+#include <csignal>
+
 #include "tempswitch_fixture.h"
 
 namespace {
@@ -78,6 +80,20 @@ TEST_F(Metrics, FileIsReplacedWholeEveryCycleAndFailuresAreSaidOnce)
     EXPECT_EQ(again.output(), temperatureLine(23) + failed + temperatureLine(23) + temperatureLine(23) + failed +
                                   temperatureLine(23) + "usbOpenDevice failed 1 \n");
     EXPECT_EQ(sensor.outputs(), 8);
+}
+
+TEST_F(Metrics, StopRemovesTheFileSoThatAStoppedInstanceRaisesNoAlert)
+{
+    // --metrics alone catches the stop signals; a lost sensor (above) leaves the file.
+    usb.add().setReadings({49});
+    const fs::path file = directory() / "t.prom";
+    sim::ProgramRun &run = start({"--metrics", file.string(), "25"});
+    ASSERT_TRUE(run.waitForLines(3));
+    ASSERT_TRUE(fs::exists(file));
+    run.signal(SIGINT);
+    EXPECT_EQ(run.wait(), 128 + SIGINT);
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_EQ(run.output().find("cannot"), std::string::npos) << run.output();
 }
 
 }  // namespace
