@@ -24,10 +24,11 @@ void reportCycle(Reports *reports, const CycleFacts &facts)
 
 void reportEnd(Reports *reports, bool stopped)
 {
-    mqttStop(reports->mqtt);
-    reports->mqtt = nullptr;
+    // Gone before the broker is told, which may take up to two seconds.
     if (stopped && reports->metricsFile != nullptr && unlink(reports->metricsFile) != 0 && errno != ENOENT) {
         bool reported = false;
         reportFailure("remove", reports->metricsFile, &reported);
     }
+    mqttStop(reports->mqtt);
+    reports->mqtt = nullptr;
 }

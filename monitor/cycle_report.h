@@ -15,7 +15,7 @@ struct Reports {
 // After each cycle's output request.
 void reportCycle(Reports *reports, const CycleFacts &facts);
 
-// At the end of the run: "offline" to the broker and the link closed; on a
-// stop by signal (stopped) also the metrics file removed, so that a
-// deliberate stop is not taken for a dead instance.
+// At the end of the run: on a stop by signal (stopped) the metrics file
+// removed, so that a deliberate stop is not taken for a dead instance; then
+// "offline" to the broker and the link closed.
 void reportEnd(Reports *reports, bool stopped);

@@ -1,7 +1,8 @@
 #pragma once
 
-// With a fail-safe level or MQTT the program catches SIGTERM, SIGINT and
-// SIGHUP, so that the loop can set that level and say "offline" before it
+// With a fail-safe level, MQTT, a metrics file or systemd's notify socket
+// the program catches SIGTERM, SIGINT and SIGHUP, so that the loop can set
+// that level, say "offline", remove the file and say STOPPING=1 before it
 // ends; without them it handles no signal at all.
 void stopSignalsCatch();
 
