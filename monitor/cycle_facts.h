@@ -1,6 +1,7 @@
 #pragma once
 
 #include <ctime>
+#include <string>
 
 // What one cycle did, as one value: the metrics file, MQTT and systemd report it.
 struct CycleFacts {
@@ -14,3 +15,9 @@ struct CycleFacts {
     long readFailures;       // cycles whose read delivered no reading
     time_t lastReadingTime;  // of the last read that delivered one; 0 before
 };
+
+// A reading in half degrees as every report shows it: "24" or "24.5".
+inline std::string readingText(unsigned halfDegrees)
+{
+    return std::to_string(halfDegrees >> 1) + (halfDegrees & 1 ? ".5" : "");
+}

@@ -13,7 +13,7 @@ size_t metricsFormat(const CycleFacts &s, char *text, size_t size)
         text, size,
         "# HELP tempswitch_temperature_celsius Temperature of this cycle; a failed read repeats the last reading.\n"
         "# TYPE tempswitch_temperature_celsius gauge\n"
-        "tempswitch_temperature_celsius{%s} %u%s\n"
+        "tempswitch_temperature_celsius{%s} %s\n"
         "# HELP tempswitch_limit_celsius Temperature at which the output switches.\n"
         "# TYPE tempswitch_limit_celsius gauge\n"
         "tempswitch_limit_celsius{%s} %d\n"
@@ -29,6 +29,6 @@ size_t metricsFormat(const CycleFacts &s, char *text, size_t size)
         "# HELP tempswitch_last_reading_timestamp_seconds Unix time of the last read that delivered a reading.\n"
         "# TYPE tempswitch_last_reading_timestamp_seconds gauge\n"
         "tempswitch_last_reading_timestamp_seconds{%s} %lld\n",
-        labels, s.reading >> 1, s.reading & 1 ? ".5" : "", labels, s.limitInUse / 2, labels, s.level, labels,
+        labels, readingText(s.reading).c_str(), labels, s.limitInUse / 2, labels, s.level, labels,
         s.switches, labels, s.readFailures, labels, static_cast<long long>(s.lastReadingTime)));
 }

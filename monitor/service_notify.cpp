@@ -26,8 +26,8 @@ void notifyCycle(const CycleFacts &facts, bool watchdog)
 {
     char message[160];
     // "°C" in UTF-8: systemctl status shows it as it is, whatever --utf8 says.
-    snprintf(message, sizeof message, "STATUS=%u%s \xC2\xB0" "C, output %d, limit %d%s%s%s", facts.reading >> 1,
-             facts.reading & 1 ? ".5" : "", facts.level, facts.limitInUse / 2, facts.mode ? ", mode " : "",
+    snprintf(message, sizeof message, "STATUS=%s \xC2\xB0" "C, output %d, limit %d%s%s%s",
+             readingText(facts.reading).c_str(), facts.level, facts.limitInUse / 2, facts.mode ? ", mode " : "",
              facts.mode ? facts.mode : "", watchdog ? "\nWATCHDOG=1" : "");
     sd_notify(0, message);
 }

@@ -27,8 +27,7 @@ std::vector<MqttMessage> mqttStateMessages(const std::string &base, const CycleF
 
 std::vector<MqttMessage> mqttCycleMessages(const std::string &base, const CycleFacts &facts)
 {
-    std::string temperature = std::to_string(facts.reading >> 1) + (facts.reading & 1 ? ".5" : "");
-    std::vector<MqttMessage> messages = {{base + "/temperature", temperature},
+    std::vector<MqttMessage> messages = {{base + "/temperature", readingText(facts.reading)},
                                          {base + "/output", facts.level == 255 ? "ON" : "OFF"}};
     for (MqttMessage &message : mqttStateMessages(base, facts))
         messages.push_back(std::move(message));

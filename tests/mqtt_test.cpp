@@ -50,8 +50,7 @@ TEST_F(Mqtt, PublishesEveryCycleRetainedAfterTheBrokerComesAndLeavesAWill)
 
     // No broker: the readings and the switching go on, the failure is said once.
     const std::string refused = "cannot reach the MQTT broker " + broker + ": Connection refused";
-    for (int waited = 0; waited < 20000 && run.output().find(refused) == std::string::npos; waited += 10)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    waitForText(run, refused);  // the count below tells whether it came
     ASSERT_TRUE(run.waitForLines(8)) << run.output();
     std::vector<std::string> lines = run.lines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), refused), 1) << run.output();
