@@ -8,8 +8,8 @@
 #include <string>
 #include <unistd.h>
 
-#include "monitor/escaped_text.h"
 #include "monitor/limit_argument.h"
+#include "report/escaped_text.h"
 #include "sensor/usb_port_path.h"
 
 void printHelp()

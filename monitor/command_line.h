@@ -1,8 +1,8 @@
 #pragma once
 
+#include "monitor/output_decision.h"
 #include "mqtt/mqtt_commands.h"
 #include "mqtt/mqtt_settings.h"
-#include "monitor/output_decision.h"
 
 // What the command line asks for. Options come before LIMIT; whatever
 // follows LIMIT (or the level of --set) is ignored.

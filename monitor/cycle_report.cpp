@@ -3,10 +3,10 @@
 #include <cerrno>
 #include <unistd.h>
 
-#include "monitor/failure_report.h"
-#include "monitor/file_replace.h"
-#include "monitor/metrics_file.h"
-#include "monitor/service_notify.h"
+#include "report/failure_report.h"
+#include "report/file_replace.h"
+#include "report/metrics_file.h"
+#include "report/service_notify.h"
 
 void reportCycle(Reports *reports, const CycleFacts &facts)
 {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "monitor/cycle_facts.h"
 #include "mqtt/mqtt_link.h"
+#include "report/cycle_facts.h"
 
 // Whatever reports each cycle's facts beyond the console and the log: the
 // metrics file, the MQTT broker and systemd.

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "monitor/escaped_text.h"
+#include "report/escaped_text.h"
 #include "sensor/usb_open_device.h"
 #include "sensor/usb_port_path.h"
 

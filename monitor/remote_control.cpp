@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "monitor/control_state_file.h"
-#include "monitor/escaped_text.h"
-#include "monitor/failure_report.h"
-#include "monitor/file_replace.h"
+#include "report/escaped_text.h"
+#include "report/failure_report.h"
+#include "report/file_replace.h"
 
 RemoteControl controlStart(const ControlRange &range, int limitHalfDegrees, const std::string &stateFile)
 {

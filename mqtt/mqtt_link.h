@@ -1,8 +1,8 @@
 #pragma once
 
-#include "monitor/cycle_facts.h"
 #include "mqtt/mqtt_commands.h"
 #include "mqtt/mqtt_settings.h"
+#include "report/cycle_facts.h"
 
 // The connection to an MQTT broker. It lives on a thread of its own, so
 // that neither a name lookup, nor a broker that is gone, slow or refusing,

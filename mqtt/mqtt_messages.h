@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "monitor/cycle_facts.h"
 #include "mqtt/mqtt_commands.h"
+#include "report/cycle_facts.h"
 
 // The MQTT messages of a run, as text; sending them is the link's work.
 struct MqttMessage {

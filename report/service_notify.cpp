@@ -1,4 +1,4 @@
-#include "monitor/service_notify.h"
+#include "report/service_notify.h"
 
 #include <cstdio>
 #include <cstdlib>

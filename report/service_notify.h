@@ -1,6 +1,6 @@
 #pragma once
 
-#include "monitor/cycle_facts.h"
+#include "report/cycle_facts.h"
 
 // systemd's notification protocol (Type=notify), through libsystemd. Under
 // a service manager that gives $NOTIFY_SOCKET it says when the program is

@@ -1,10 +1,10 @@
-#include "monitor/failure_report.h"
+#include "report/failure_report.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include "monitor/escaped_text.h"
+#include "report/escaped_text.h"
 
 void reportFailure(const char *what, const char *file, bool *reported)
 {

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "monitor/cycle_facts.h"
+#include "report/cycle_facts.h"
 
 // The Prometheus text of a cycle into text (size bytes, with its NUL), for
 // node_exporter's textfile collector. Returns the length, or size or more

@@ -1,4 +1,4 @@
-#include "monitor/escaped_text.h"
+#include "report/escaped_text.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "monitor/metrics_file.h"
+#include "report/metrics_file.h"
 
 #include <cstdio>
 

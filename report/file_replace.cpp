@@ -1,4 +1,4 @@
-#include "monitor/file_replace.h"
+#include "report/file_replace.h"
 
 #include <cerrno>
 #include <climits>
