@@ -41,7 +41,7 @@ long changes(const OutputRules &rules, const std::vector<int> &readings)
 {
     OutputState state = {-1, 0, 0};
     for (size_t cycle = 0; cycle < readings.size(); ++cycle)
-        outputDecide(rules, &state, readings[cycle], int64_t(cycle) * 1000);
+        outputDecide(rules, &state, readings[cycle], true, int64_t(cycle) * 1000);
     return state.switches;
 }
 

@@ -30,6 +30,8 @@ void printHelp()
            "  --heat            for a heater: 255 below LIMIT, 0 at or above it\n"
            "  --min-on S        once 255, stay 255 for at least S seconds (0 to 86400)\n"
            "  --min-off S       once 0, stay 0 for at least S seconds (0 to 86400)\n"
+           "  --offset DEGREES  add DEGREES (-20 to 20, whole or with .5) to every reading\n"
+           "                    before it is shown, logged or compared: a calibration\n"
            "  --failsafe LEVEL  set the output to LEVEL (0 to 255) when stopped by\n"
            "                    SIGTERM, SIGINT or SIGHUP, and when the sensor is lost\n"
            "                    or silent\n"
@@ -108,6 +110,20 @@ static bool parseHalfDegrees(const char *text, int *halfDegrees)
     return true;
 }
 
+// A calibration in half degrees: an optional sign, then degrees up to 20
+// in the sensor's steps.
+static bool parseOffset(const char *text, int *halfDegrees)
+{
+    int sign = *text == '-' ? -1 : 1;
+    if (*text == '-' || *text == '+')
+        ++text;
+    int magnitude = 0;
+    if (!parseHalfDegrees(text, &magnitude) || magnitude > 40)
+        return false;
+    *halfDegrees = sign * magnitude;
+    return true;
+}
+
 // What storing an option's value came to: stored, not a valid value (the
 // caller says so with the option's hint), or refused with a message of the
 // store's own.
@@ -140,6 +156,7 @@ static Stored storeHysteresis(const char *v, CommandLine *c)
 }
 static Stored storeMinOn(const char *v, CommandLine *c) { return valid(parseWhole(v, 86400, &c->output.minOnSeconds)); }
 static Stored storeMinOff(const char *v, CommandLine *c) { return valid(parseWhole(v, 86400, &c->output.minOffSeconds)); }
+static Stored storeOffset(const char *v, CommandLine *c) { return valid(parseOffset(v, &c->offset)); }
 static Stored storeFailsafe(const char *v, CommandLine *c) { return valid(parseWhole(v, 255, &c->failsafe)); }
 
 static Stored storeSet(const char *v, CommandLine *c)
@@ -229,6 +246,7 @@ static const OptionEntry optionTable[] = {
     {"--min-on", "give whole seconds from 0 to 86400", storeMinOn},
     {"--min-off", "give whole seconds from 0 to 86400", storeMinOff},
     {"--failsafe", "give a level from 0 to 255", storeFailsafe},
+    {"--offset", "give degrees from -20 to 20 in steps of 0.5, such as -1.5", storeOffset},
     {"--set", "give a level from 0 to 255", storeSet},
     {"--metrics", "give the path of a file", storeMetrics},
     {"--port", "give a USB port path such as 1-1.2, as tempswitch --list shows it", storePort},

@@ -13,6 +13,7 @@ struct CommandLine {
     bool utf8Labels = false;             // --utf8: UTF-8 labels on standard output
     OutputRules output = {0, 0, false, 0, 0};  // LIMIT, --hysteresis, --heat, --min-on, --min-off
     int failsafe = -1;                   // --failsafe LEVEL; -1 without it
+    int offset = 0;                      // --offset DEGREES, in half degrees: added to every reading
     const char *metricsFile = nullptr;   // --metrics FILE; nullptr without it
     const char *port = nullptr;          // --port PATH; nullptr: the first sensor found
     int setLevel = 0;                    // --set LEVEL, for Action::set

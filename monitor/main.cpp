@@ -14,6 +14,7 @@
 #include "monitor/reading_log.h"
 #include "monitor/remote_control.h"
 #include "monitor/stop_signals.h"
+#include "report/cycle_facts.h"
 #include "mqtt/mqtt_link.h"
 #include "report/failure_report.h"
 #include "report/service_notify.h"
@@ -119,7 +120,7 @@ int main(int argc, char **argv)
         reportFailure("open", "tmp", &logFailureReported);
 
     usb_dev_handle *handle = nullptr;
-    unsigned char reading = 0;      // half degrees; 0 until a read succeeds
+    unsigned char reading = 0;      // half degrees as the sensor sent it; 0 until a read succeeds
     unsigned char outputReply = 0;  // the device's answer to an output request, unused
     int silentCycles = 0;           // cycles in a row whose read delivered nothing
     bool readingArrived = false, ready = false;
@@ -142,13 +143,15 @@ int main(int argc, char **argv)
             printf("no reading from the sensor for 10 cycles\n");
             return endRun(handle, -1, &reports);
         }
-        unsigned temperature = reading >> 1;
-        printf("%s%u \n", label, temperature);
+        // Everything from here on sees the reading as --offset corrects it.
+        const int corrected = reading + command.offset;
+        const int degrees = wholeDegrees(corrected);
+        printf("%s%d \n", label, degrees);
         if (!ready)
             notifyReady();
         ready = true;
 
-        logWriteTemperature(log, temperature);
+        logWriteTemperature(log, degrees);
         time_t sampled = time(nullptr);
         if (logWriteTime(log, sampled))
             logFailureReported = false;
@@ -174,8 +177,7 @@ int main(int argc, char **argv)
         }
         const OutputRules now = controlRules(rules, control);
         readingArrived = readingArrived || delivered;
-        int level =
-            outputDecide(now, &output, readingArrived ? reading : -1, outputHasHolds(rules) ? monotonicMs() : 0);
+        int level = outputDecide(now, &output, corrected, readingArrived, outputHasHolds(rules) ? monotonicMs() : 0);
         // Switching on needs the sensor. Switching off is still sent over the
         // handle of this cycle's read when the sensor is gone; the next
         // search decides.
@@ -185,7 +187,7 @@ int main(int argc, char **argv)
         }
         usbSetOutput(handle, level, &outputReply);
 
-        facts = {rules.limit, now.limit, port, controlMode(control), reading, level, output.switches,
+        facts = {rules.limit, now.limit, port, controlMode(control), corrected, level, output.switches,
                  facts.readFailures + !delivered, delivered ? sampled : facts.lastReadingTime};
         reportCycle(&reports, facts);
         if (int stop = stopSignalCaught())

@@ -23,7 +23,7 @@ struct OutputState {
 // Whether the rules hold a level for a time, so that the loop needs a clock.
 bool outputHasHolds(const OutputRules &rules);
 
-// The level (0 or 255) this cycle sends for a reading in half degrees, or
-// -1 before the first reading has arrived, at monotonic time nowMs; records
-// it in *state.
-int outputDecide(const OutputRules &rules, OutputState *state, int reading, int64_t nowMs);
+// The level (0 or 255) this cycle sends for a reading in half degrees (any
+// number: --offset may take it below 0), at monotonic time nowMs; arrived
+// says whether a read has delivered one yet. Records it in *state.
+int outputDecide(const OutputRules &rules, OutputState *state, int reading, bool arrived, int64_t nowMs);

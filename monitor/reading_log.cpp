@@ -10,10 +10,10 @@ FILE *logOpen()
     return fopen("tmp", "w");
 }
 
-void logWriteTemperature(FILE *log, unsigned temperature)
+void logWriteTemperature(FILE *log, int degrees)
 {
     if (log != nullptr)
-        fprintf(log, "\x89\xB7\x93\x78\x81\x81%u ", temperature);
+        fprintf(log, "\x89\xB7\x93\x78\x81\x81%d ", degrees);
 }
 
 bool logWriteTime(FILE *log, time_t sampled)

@@ -17,7 +17,7 @@ FILE *logOpenAtStart();
 // Shift_JIS. Both write nothing when log is null. logWriteTime also pushes
 // the whole record to the file and says whether it got there (errno set
 // when not).
-void logWriteTemperature(FILE *log, unsigned temperature);
+void logWriteTemperature(FILE *log, int degrees);
 bool logWriteTime(FILE *log, time_t sampled);
 
 // Closes the log, copies it to "tmp1" and starts it again empty. When there

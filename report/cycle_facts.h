@@ -9,15 +9,24 @@ struct CycleFacts {
     int limitInUse;          // half degrees: the limit of this cycle's decision
     const char *port;        // --port PATH, or nullptr
     const char *mode;        // "off", "cool" or "heat" with --mqtt-control; nullptr without
-    unsigned reading;        // half degrees: this cycle's, or the last one when the read failed
+    int reading;             // half degrees with --offset: this cycle's, or the last one when the read failed
     int level;               // of this cycle's output request
     long switches;           // level changes since the start
     long readFailures;       // cycles whose read delivered no reading
     time_t lastReadingTime;  // of the last read that delivered one; 0 before
 };
 
-// A reading in half degrees as every report shows it: "24" or "24.5".
-inline std::string readingText(unsigned halfDegrees)
+// A reading in half degrees as every report shows it: "24", "24.5", "-0.5".
+inline std::string readingText(int halfDegrees)
 {
-    return std::to_string(halfDegrees >> 1) + (halfDegrees & 1 ? ".5" : "");
+    unsigned magnitude = halfDegrees < 0 ? 0u - unsigned(halfDegrees) : unsigned(halfDegrees);
+    return (halfDegrees < 0 ? "-" : "") + std::to_string(magnitude >> 1) + (magnitude & 1 ? ".5" : "");
+}
+
+// The whole degrees of the console and the reading log: rounded down, below
+// zero too (-0.5 is -1), so that the output is 0 exactly when the printed
+// temperature is below the limit.
+inline int wholeDegrees(int halfDegrees)
+{
+    return halfDegrees >= 0 ? halfDegrees / 2 : -((1 - halfDegrees) / 2);
 }

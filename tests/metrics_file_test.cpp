@@ -13,15 +13,16 @@ using Metrics = TempswitchTest;
 
 TEST_F(Metrics, FileIsReplacedWholeEveryCycleAndFailuresAreSaidOnce)
 {
-    // 24.5, 25 and 23.5 degrees against 25, then a failed read that repeats
-    // 23.5; the clock steps one second per cycle from 07:49:01 UTC.
+    // 4.5, 5 and 3.5 degrees, -15.5, -15 and -16.5 with --offset -20, against
+    // -15, then a failed read that repeats -16.5; the clock steps one second
+    // per cycle from 07:49:01 UTC.
     sim::Device &sensor = usb.add();
-    sensor.setReadings({49, 50, 47});
+    sensor.setReadings({9, 10, 7});
     sensor.failRead(4, {EPIPE, 0});
     unplugAfterOutputs(sensor, 4);
     fs::create_directory(directory() / "textfile");
     const fs::path file = directory() / "textfile" / "tempswitch-25.prom";
-    const sim::RunOptions options{.args = {"--metrics", file.string(), "25"},
+    const sim::RunOptions options{.args = {"--metrics", file.string(), "--offset=-20", "-15"},
                                   .environment = {"TZ=UTC"},
                                   .faketime = "@2007-05-12 07:49:01 i1",
                                   .fastSleep = true};
@@ -30,28 +31,28 @@ TEST_F(Metrics, FileIsReplacedWholeEveryCycleAndFailuresAreSaidOnce)
     umask(umaskBefore);
     EXPECT_EQ(run.wait(), 1);
     const std::string readings =
-        temperatureLine(24) + temperatureLine(25) + temperatureLine(23) + temperatureLine(23);
+        temperatureLine(-16) + temperatureLine(-15) + temperatureLine(-17) + temperatureLine(-17);
     EXPECT_EQ(run.output(), readings + "usbOpenDevice failed 1 \n");
     EXPECT_EQ(outputLevels(), (std::vector<int>{0, 255, 0, 0}));
     EXPECT_EQ(readFile(file),
               "# HELP tempswitch_temperature_celsius Temperature of this cycle; a failed read repeats the last reading.\n"
               "# TYPE tempswitch_temperature_celsius gauge\n"
-              "tempswitch_temperature_celsius{limit=\"25\"} 23.5\n"
+              "tempswitch_temperature_celsius{limit=\"-15\"} -16.5\n"
               "# HELP tempswitch_limit_celsius Temperature at which the output switches.\n"
               "# TYPE tempswitch_limit_celsius gauge\n"
-              "tempswitch_limit_celsius{limit=\"25\"} 25\n"
+              "tempswitch_limit_celsius{limit=\"-15\"} -15\n"
               "# HELP tempswitch_output_level Level of this cycle's output request (0 or 255).\n"
               "# TYPE tempswitch_output_level gauge\n"
-              "tempswitch_output_level{limit=\"25\"} 0\n"
+              "tempswitch_output_level{limit=\"-15\"} 0\n"
               "# HELP tempswitch_output_switches_total Changes of the output level since the start.\n"
               "# TYPE tempswitch_output_switches_total counter\n"
-              "tempswitch_output_switches_total{limit=\"25\"} 2\n"
+              "tempswitch_output_switches_total{limit=\"-15\"} 2\n"
               "# HELP tempswitch_read_failures_total Cycles whose read delivered no reading.\n"
               "# TYPE tempswitch_read_failures_total counter\n"
-              "tempswitch_read_failures_total{limit=\"25\"} 1\n"
+              "tempswitch_read_failures_total{limit=\"-15\"} 1\n"
               "# HELP tempswitch_last_reading_timestamp_seconds Unix time of the last read that delivered a reading.\n"
               "# TYPE tempswitch_last_reading_timestamp_seconds gauge\n"
-              "tempswitch_last_reading_timestamp_seconds{limit=\"25\"} 1178956143\n");
+              "tempswitch_last_reading_timestamp_seconds{limit=\"-15\"} 1178956143\n");
     EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
     std::vector<std::string> names;
@@ -77,8 +78,8 @@ TEST_F(Metrics, FileIsReplacedWholeEveryCycleAndFailuresAreSaidOnce)
     sim::ProgramRun &again = start(unwritable);
     EXPECT_EQ(again.wait(), 1);
     const std::string failed = "cannot write " + (gone / "m.prom").string() + ": No such file or directory\n";
-    EXPECT_EQ(again.output(), temperatureLine(23) + failed + temperatureLine(23) + temperatureLine(23) + failed +
-                                  temperatureLine(23) + "usbOpenDevice failed 1 \n");
+    EXPECT_EQ(again.output(), temperatureLine(3) + failed + temperatureLine(3) + temperatureLine(3) + failed +
+                                  temperatureLine(3) + "usbOpenDevice failed 1 \n");
     EXPECT_EQ(sensor.outputs(), 8);
 }
 

@@ -30,6 +30,7 @@ TEST_F(MonitorLoop, RejectsMissingOrMalformedLimitBeforeTouchingAnything)
         EXPECT_EQ(run.errors(), "") << bad;
     }
     const std::string portHint = "give a USB port path such as 1-1.2, as tempswitch --list shows it\n";
+    const std::string offsetHint = "give degrees from -20 to 20 in steps of 0.5, such as -1.5\n";
     const std::string mqttHint =
         "give mqtt://[USER@]HOST[:PORT] or mqtts://[USER@]HOST[:PORT], port 1 to 65535\n";
     // Control bytes cannot split or garble the message line; options before
@@ -45,6 +46,10 @@ TEST_F(MonitorLoop, RejectsMissingOrMalformedLimitBeforeTouchingAnything)
         {{"--min-on", "1.5", "25"}, "invalid --min-on \"1.5\": give whole seconds from 0 to 86400\n"},
         {{"--min-off", "86401", "25"}, "invalid --min-off \"86401\": give whole seconds from 0 to 86400\n"},
         {{"--failsafe", "-1", "25"}, "invalid --failsafe \"-1\": give a level from 0 to 255\n"},
+        {{"--offset", "0.3", "25"}, "invalid --offset \"0.3\": " + offsetHint},
+        {{"--offset=-20.5", "25"}, "invalid --offset \"-20.5\": " + offsetHint},
+        {{"--offset", "+-1", "25"}, "invalid --offset \"+-1\": " + offsetHint},
+        {{"--offset", "1,5\x1b", "25"}, "invalid --offset \"1,5\\x1b\": " + offsetHint},
         {{"--set", "on\n"}, "invalid --set \"on\\n\": give a level from 0 to 255\n"},
         {{"--metrics", "", "25"}, "invalid --metrics \"\": give the path of a file\n"},
         {{"--heat", "--min-off"}, "missing value for --min-off: give whole seconds from 0 to 86400\n"},
@@ -424,6 +429,32 @@ TEST_F(MonitorLoop, Utf8LabelsOnStandardOutputOnly)
         EXPECT_EQ(readFile(directory() / "tmp").substr(0, record.size()), record) << args[0];
         sensor.plug();
     }
+}
+
+// --offset -1.5 corrects every reading before anything sees it: whole
+// degrees rounded down below zero too, and the limit met by the corrected
+// half degrees.
+TEST_F(MonitorLoop, OffsetCorrectsWhatIsPrintedLoggedAndSwitched)
+{
+    sim::Device &sensor = usb.add();
+    sensor.setReadings({1, 0, 0, 48, 49, 47});  // -0.5, -1.5, (failed: -1.5), 22.5, 23, 22 corrected
+    sensor.failRead(3, {EPIPE, 0});
+    unplugAfterOutputs(sensor, 6);
+    sim::ProgramRun &run = start(sim::RunOptions{.args = {"--offset", "-1.5", "23"},
+                                                 .environment = {"TZ=UTC"},
+                                                 .faketime = "@2007-05-12 07:49:01 i1",
+                                                 .fastSleep = true});
+    EXPECT_EQ(run.wait(), 1);
+    const std::vector<int> degrees = {-1, -2, -2, 22, 23, 22};
+    std::string lines, records;
+    for (size_t i = 0; i < degrees.size(); ++i) {
+        lines += temperatureLine(degrees[i]);
+        records += "\x89\xB7\x93\x78\x81\x81" + std::to_string(degrees[i]) + " \x8E\x9E\x8A\xD4\x81\x81" +
+                   "Sat May 12 07:49:0" + std::to_string(i + 1) + " 2007\n \n";
+    }
+    EXPECT_EQ(run.output(), lines + lostAtRead);
+    EXPECT_EQ(readFile(directory() / "tmp"), records);
+    EXPECT_EQ(outputLevels(), (std::vector<int>{0, 0, 0, 0, 255, 0}));
 }
 
 TEST_F(MonitorLoop, TransferThatTimesOutInFullDelaysOneCycleOnly)

@@ -43,10 +43,10 @@ std::string lastOn(const std::vector<sim::DeliveredMessage> &messages, const std
 TEST_F(Mqtt, PublishesEveryCycleRetainedAfterTheBrokerComesAndLeavesAWill)
 {
     sim::Device &sensor = usb.add();
-    sensor.setReadings({49, 51});  // 24.5, then 25.5 from then on: on at 25
+    sensor.setReadings({49, 51});  // 24.5, then 25.5 from then on; with --offset -13: 11.5, 12.5, on at 12
     const int port = sim::freeTcpPort();
     const std::string broker = "127.0.0.1:" + std::to_string(port);
-    sim::ProgramRun &run = start({"--mqtt", "mqtt://" + broker, "--mqtt-topic=test/ts", "25"});
+    sim::ProgramRun &run = start({"--mqtt", "mqtt://" + broker, "--mqtt-topic=test/ts", "--offset", "-13", "12"});
 
     // No broker: the readings and the switching go on, the failure is said once.
     const std::string refused = "cannot reach the MQTT broker " + broker + ": Connection refused";
@@ -54,7 +54,7 @@ TEST_F(Mqtt, PublishesEveryCycleRetainedAfterTheBrokerComesAndLeavesAWill)
     ASSERT_TRUE(run.waitForLines(8)) << run.output();
     std::vector<std::string> lines = run.lines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), refused), 1) << run.output();
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), temperatureLine(25).substr(0, temperatureLine(25).size() - 1)),
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), temperatureLine(12).substr(0, temperatureLine(12).size() - 1)),
               long(lines.size()) - 2);
 
     // The broker comes: discovery, online, then every cycle's three messages.
@@ -68,9 +68,9 @@ TEST_F(Mqtt, PublishesEveryCycleRetainedAfterTheBrokerComesAndLeavesAWill)
             cycles.push_back(m);
     ASSERT_GE(cycles.size(), 9u);
     for (size_t i = 0; i + 3 <= cycles.size(); i += 3) {
-        EXPECT_EQ(cycles[i].topic + "=" + cycles[i].payload, "test/ts/temperature=25.5");
+        EXPECT_EQ(cycles[i].topic + "=" + cycles[i].payload, "test/ts/temperature=12.5");
         EXPECT_EQ(cycles[i + 1].topic + "=" + cycles[i + 1].payload, "test/ts/output=ON");
-        EXPECT_EQ(cycles[i + 2].topic + "=" + cycles[i + 2].payload, "test/ts/limit=25");
+        EXPECT_EQ(cycles[i + 2].topic + "=" + cycles[i + 2].payload, "test/ts/limit=12");
     }
 
     // A client that comes later gets the last values at once, retained.
@@ -81,9 +81,9 @@ TEST_F(Mqtt, PublishesEveryCycleRetainedAfterTheBrokerComesAndLeavesAWill)
         if (m.retained)
             retained[m.topic] = m.payload;
     EXPECT_EQ(retained["test/ts/availability"], "online");
-    EXPECT_EQ(retained["test/ts/temperature"], "25.5");
+    EXPECT_EQ(retained["test/ts/temperature"], "12.5");
     EXPECT_EQ(retained["test/ts/output"], "ON");
-    EXPECT_EQ(retained["test/ts/limit"], "25");
+    EXPECT_EQ(retained["test/ts/limit"], "12");
     const std::string config = retained["homeassistant/sensor/test_ts/temperature/config"];
     for (const char *field : {"\"device_class\":\"temperature\"", "\"state_class\":\"measurement\"",
                               "\"unit_of_measurement\":\"\xC2\xB0" "C\"", "\"state_topic\":\"test/ts/temperature\"",

@@ -2,6 +2,7 @@
 // against limit 25 (50), at given monotonic times, and the level each gets.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <vector>
 
 #include "monitor/output_decision.h"
@@ -9,7 +10,7 @@
 namespace {
 
 struct Step {
-    int reading;       // half degrees; -1: none has arrived yet
+    std::optional<int> reading;  // half degrees; none: no read has delivered one yet (the loop's byte is 0)
     int64_t ms;        // monotonic time of the cycle
     int level;         // expected
     int limit = -1;    // as set over MQTT; -1 keeps the case's
@@ -48,10 +49,13 @@ TEST(OutputDecision, LevelsFollowTheLimitTheBandAndTheHolds)
                                     {60, 100000, 0}, {60, 239999, 0}, {60, 240000, 255}, {40, 300000, 0}}, 3},
         {"a hold keeps a level, and the band then keeps it too",
          rules(2, false, 0, 10), {{50, 0, 255}, {40, 1000, 0}, {50, 2000, 0}, {49, 20000, 0}, {50, 21000, 255}}, 2},
-        {"before the first reading: 0 degrees", rules(0), {{-1, 0, 0}, {50, 1000, 255}}, 1},
-        {"before the first reading at LIMIT 0: on, as at 0 degrees", {0, 0, false, 0, 0}, {{-1, 0, 255}}, 0},
+        {"before the first reading: 0 degrees", rules(0), {{std::nullopt, 0, 0}, {50, 1000, 255}}, 1},
+        {"before the first reading at LIMIT 0: on, as at 0 degrees", {0, 0, false, 0, 0}, {{std::nullopt, 0, 255}}, 0},
         {"before the first reading a heater is off, and that starts the min-off hold",
-         rules(0, true, 0, 5), {{-1, 0, 0}, {40, 1000, 0}, {40, 5000, 255}}, 1},
+         rules(0, true, 0, 5), {{std::nullopt, 0, 0}, {40, 1000, 0}, {40, 5000, 255}}, 1},
+        {"below zero (--offset) a reading is a reading: a heater heats at -0.5 against 0",
+         {0, 0, true, 0, 0}, {{-1, 0, 255}, {0, 1000, 0}, {-3, 2000, 255}}, 2},
+        {"and a fan at -1 switches at -1, not at -1.5", {-2, 0, false, 0, 0}, {{-3, 0, 0}, {-2, 1000, 255}}, 1},
         {"heating holds the same way",
          rules(0, true, 5, 0), {{40, 0, 255}, {60, 4999, 255}, {60, 5000, 0}, {40, 5001, 255}}, 2},
         {"a limit set over MQTT moves the band; mode off waits for a min-on hold, then stays 0",
@@ -66,7 +70,7 @@ TEST(OutputDecision, LevelsFollowTheLimitTheBandAndTheHolds)
             OutputRules now = c.rules;
             now.limit = step.limit >= 0 ? step.limit : c.rules.limit;
             now.off = step.off;
-            levels.push_back(outputDecide(now, &state, step.reading, step.ms));
+            levels.push_back(outputDecide(now, &state, step.reading.value_or(0), step.reading.has_value(), step.ms));
             expected.push_back(step.level);
         }
         EXPECT_EQ(levels, expected) << c.what;
