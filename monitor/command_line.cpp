@@ -10,12 +10,14 @@
 
 #include "monitor/limit_argument.h"
 #include "report/escaped_text.h"
+#include "report/journal_line.h"
 #include "sensor/usb_port_path.h"
 
 void printHelp()
 {
     printf("usage: tempswitch [OPTION]... LIMIT\n"
            "       tempswitch [--port PATH] --set LEVEL\n"
+           "       tempswitch --after-end [OPTION]... LIMIT\n"
            "       tempswitch --list | --help | --version\n"
            "Reads the USB temperature sensor 1384:8888 once a second, prints each reading\n"
            "and logs it to tmp (snapshot every ten seconds in tmp1), and sets the sensor's\n"
@@ -53,8 +55,14 @@ void printHelp()
            "                    $STATE_DIRECTORY/tempswitch.state, or tempswitch.state)\n"
            "  --utf8            print the label of each reading in UTF-8, not Shift_JIS\n"
            "                    (standard output only; tmp and tmp1 stay Shift_JIS)\n"
+
            "Other uses:\n"
            "  --set LEVEL       set the output to LEVEL (0 to 255) once and exit\n"
+           "  --after-end OPTION... LIMIT\n"
+           "                    run by the service after each end of the program (its\n"
+           "                    ExecStopPost=, with the same options): when the end was\n"
+           "                    not the program's own (killed, crashed, stopped too late),\n"
+           "                    set the --failsafe level\n"
            "  --list            list every USB device with its port, whether it can be\n"
            "                    opened and read, and mark the one taken as the sensor;\n"
            "                    exit 1 when none is\n"
@@ -64,7 +72,14 @@ void printHelp()
 
 static void printUsage()
 {
-    printf("you need temperature data\n");
+    sayLine(Priority::err, "you need temperature data\n");
+}
+
+// Control bytes of what the command line or a file gave are shown escaped,
+// so that they can neither split nor garble the line.
+static std::string escaped(const char *text)
+{
+    return escapedText(text, strlen(text));
 }
 
 // "--" and "--5" are no options: they go to the limit, which refuses them.
@@ -138,9 +153,7 @@ static Stored valid(bool ok)
 static Stored unreadable(const char *what, const char *file)
 {
     int error = errno;
-    printf("cannot read %s \"", what);
-    printEscaped(file);
-    printf("\": %s\n", strerror(error));
+    sayLine(Priority::err, "cannot read %s \"%s\": %s\n", what, escaped(file).c_str(), strerror(error));
     return Stored::refused;
 }
 
@@ -149,6 +162,7 @@ static Stored storeVersion(const char *, CommandLine *c) { c->action = Action::v
 static Stored storeList(const char *, CommandLine *c) { c->action = Action::list; return Stored::yes; }
 static Stored storeUtf8(const char *, CommandLine *c) { c->utf8Labels = true; return Stored::yes; }
 static Stored storeHeat(const char *, CommandLine *c) { c->output.heat = true; return Stored::yes; }
+static Stored storeAfterEnd(const char *, CommandLine *c) { c->afterEnd = true; return Stored::yes; }
 
 static Stored storeHysteresis(const char *v, CommandLine *c)
 {
@@ -184,7 +198,7 @@ static Stored storeMqtt(const char *v, CommandLine *c)
 #else
     (void)v;
     (void)c;
-    printf("--mqtt: this tempswitch was built without MQTT\n");
+    sayLine(Priority::err, "--mqtt: this tempswitch was built without MQTT\n");
     return Stored::refused;
 #endif
 }
@@ -194,6 +208,8 @@ static Stored storeMqttCa(const char *v, CommandLine *c)
     c->mqtt.caFile = v;
     if (*v == '\0')
         return Stored::invalid;
+    if (c->afterEnd)
+        return Stored::yes;
     FILE *in = fopen(v, "re");
     if (in == nullptr)
         return unreadable("--mqtt-ca", v);
@@ -206,6 +222,8 @@ static Stored storeMqttPasswordFile(const char *v, CommandLine *c)
     c->mqtt.passwordFile = v;
     if (*v == '\0')
         return Stored::invalid;
+    if (c->afterEnd)
+        return Stored::yes;
     c->mqtt.hasPassword = mqttReadPassword(v, &c->mqtt.password);
     return c->mqtt.hasPassword ? Stored::yes : unreadable("--mqtt-password-file", v);
 }
@@ -242,6 +260,7 @@ static const OptionEntry optionTable[] = {
     {"--list", nullptr, storeList},
     {"--utf8", nullptr, storeUtf8},
     {"--heat", nullptr, storeHeat},
+    {"--after-end", nullptr, storeAfterEnd},
     {"--hysteresis", "give degrees from 0 to 127.5, whole or with .5", storeHysteresis},
     {"--min-on", "give whole seconds from 0 to 86400", storeMinOn},
     {"--min-off", "give whole seconds from 0 to 86400", storeMinOff},
@@ -276,21 +295,21 @@ static CommandLine refuse(CommandLine command)
 // The --mqtt-... options need --mqtt, and a password needs a user: MQTT
 // 3.1.1 has no password alone. Under systemd, a user's password may come
 // as the credential mqtt-password.
-static bool completeMqtt(MqttSettings *mqtt)
+static bool completeMqtt(MqttSettings *mqtt, bool afterEnd)
 {
     const char *alone = mqtt->caFile ? "--mqtt-ca" : mqtt->passwordFile ? "--mqtt-password-file"
                                                    : mqtt->topic      ? "--mqtt-topic"
                                                                       : nullptr;
     if (mqtt->url == nullptr) {
         if (alone != nullptr)
-            printf("%s needs --mqtt URL: see tempswitch --help\n", alone);
+            sayLine(Priority::err, "%s needs --mqtt URL: see tempswitch --help\n", alone);
         return alone == nullptr;
     }
     if (mqtt->passwordFile != nullptr && mqtt->user.empty()) {
-        printf("--mqtt-password-file needs a user in the --mqtt URL: mqtt://USER@HOST\n");
+        sayLine(Priority::err, "--mqtt-password-file needs a user in the --mqtt URL: mqtt://USER@HOST\n");
         return false;
     }
-    if (mqtt->passwordFile != nullptr || mqtt->user.empty())
+    if (mqtt->passwordFile != nullptr || mqtt->user.empty() || afterEnd)
         return true;
     const char *credentials = getenv("CREDENTIALS_DIRECTORY");
     if (credentials == nullptr)
@@ -314,22 +333,32 @@ static bool completeControl(CommandLine *command)
                           : command->stateFile && !command->controlled      ? "--state needs --mqtt-control MIN:MAX"
                                                                             : nullptr;
     if (missing != nullptr) {
-        printf("%s: see tempswitch --help\n", missing);
+        sayLine(Priority::err, "%s: see tempswitch --help\n", missing);
         return false;
     }
     ControlRange &range = command->control;
     range.heat = command->output.heat;
     int degrees = command->output.limit / 2;
     if (command->controlled && (degrees < range.minDegrees || degrees > range.maxDegrees)) {
-        printf("the limit %d is outside --mqtt-control %d:%d\n", degrees, range.minDegrees, range.maxDegrees);
+        sayLine(Priority::err, "the limit %d is outside --mqtt-control %d:%d\n", degrees, range.minDegrees,
+                range.maxDegrees);
         return false;
     }
     return true;
 }
 
+bool afterEndRequested(int argc, char **argv)
+{
+    for (int at = 1; at < argc && isOption(argv[at]); ++at)
+        if (strcmp(argv[at], "--after-end") == 0)
+            return true;
+    return false;
+}
+
 CommandLine parseCommandLine(int argc, char **argv)
 {
     CommandLine command;
+    command.afterEnd = afterEndRequested(argc, argv);
     int at = 1;
     for (; at < argc && isOption(argv[at]); ++at) {
         // --option=VALUE as well as --option VALUE, as GNU tools take them.
@@ -338,28 +367,24 @@ CommandLine parseCommandLine(int argc, char **argv)
         std::string name = equals ? std::string(argument, equals) : std::string(argument);
         const OptionEntry *entry = findOption(name);
         if (entry == nullptr) {
-            printf("unknown option \"");
-            printEscaped(argument);
-            printf("\": see tempswitch --help\n");
+            sayLine(Priority::err, "unknown option \"%s\": see tempswitch --help\n", escaped(argument).c_str());
             return refuse(command);
         }
         const char *value = "";
         if (entry->hint == nullptr && equals != nullptr) {
-            printf("%s takes no value: see tempswitch --help\n", entry->name);
+            sayLine(Priority::err, "%s takes no value: see tempswitch --help\n", entry->name);
             return refuse(command);
         }
         if (entry->hint != nullptr) {
             value = equals ? equals + 1 : at + 1 < argc ? argv[++at] : nullptr;
             if (value == nullptr) {
-                printf("missing value for %s: %s\n", entry->name, entry->hint);
+                sayLine(Priority::err, "missing value for %s: %s\n", entry->name, entry->hint);
                 return refuse(command);
             }
         }
         Stored stored = entry->store(value, &command);
         if (stored == Stored::invalid) {
-            printf("invalid %s \"", entry->name);
-            printEscaped(value);
-            printf("\": %s\n", entry->hint);
+            sayLine(Priority::err, "invalid %s \"%s\": %s\n", entry->name, escaped(value).c_str(), entry->hint);
         }
         if (stored != Stored::yes)
             return refuse(command);
@@ -369,12 +394,12 @@ CommandLine parseCommandLine(int argc, char **argv)
     if (at >= argc)
         return refuse(command);
     if (!parseLimit(argv[at], &command.output.limit)) {
-        printf("invalid temperature limit \"");
-        printEscaped(argv[at]);
-        printf("\": give a whole number of degrees from -1073741824 to 1073741823\n");
+        sayLine(Priority::err, "invalid temperature limit \"%s\": give a whole number of degrees from -1073741824 to "
+                               "1073741823\n",
+                escaped(argv[at]).c_str());
         return refuse(command);
     }
-    if (!completeMqtt(&command.mqtt) || !completeControl(&command))
+    if (!completeMqtt(&command.mqtt, command.afterEnd) || !completeControl(&command))
         return refuse(command);
     return command;
 }

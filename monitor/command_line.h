@@ -21,10 +21,16 @@ struct CommandLine {
     bool controlled = false;             // --mqtt-control MIN:MAX
     ControlRange control = {0, 0, false};  // its range, and --heat
     const char *stateFile = nullptr;     // --state FILE; nullptr: the default place
+    bool afterEnd = false;               // --after-end: the unit's ExecStopPost=, with the run's options
 };
 
+// Whether the options before LIMIT hold --after-end, before they are read.
+bool afterEndRequested(int argc, char **argv);
+
 // Reads the options and LIMIT. For Action::refuse it has already printed
-// why (and the usage line); the exit status is then 2.
+// why (and the usage line); the exit status is then 2. With --after-end the
+// files that the options name are not read: the run that needed them is
+// over, and a credential may be gone with it.
 CommandLine parseCommandLine(int argc, char **argv);
 
 void printHelp();

@@ -13,8 +13,10 @@
 #include "monitor/output_setting.h"
 #include "monitor/reading_log.h"
 #include "monitor/remote_control.h"
+#include "monitor/service_end.h"
 #include "monitor/stop_signals.h"
 #include "report/cycle_facts.h"
+#include "report/journal_line.h"
 #include "mqtt/mqtt_link.h"
 #include "report/failure_report.h"
 #include "report/service_notify.h"
@@ -72,10 +74,26 @@ static int64_t monotonicMs()
     return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
+// tempswitch --after-end OPTION... LIMIT, run by the unit after every end of
+// the main process: judged first, so that an end the program made itself
+// costs nothing and says nothing. Never fails the unit.
+static int afterEnd(int argc, char **argv)
+{
+    ServiceEnd end = serviceEndJudge(getenv("SERVICE_RESULT"), getenv("EXIT_CODE"), getenv("EXIT_STATUS"));
+    if (!end.failsafeNeeded)
+        return 0;
+    CommandLine command = parseCommandLine(argc, argv);
+    if (command.action == Action::run && command.failsafe >= 0)
+        setFailsafeAfterEnd(command.failsafe, command.port, end.what.c_str());
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     // A journal or a file behind a pipe must get each reading as it happens.
     setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (afterEndRequested(argc, argv))
+        return afterEnd(argc, argv);
 
     CommandLine command = parseCommandLine(argc, argv);
     switch (command.action) {
@@ -129,7 +147,7 @@ int main(int argc, char **argv)
     for (;;) {
         int result = findSensor(&handle, port);
         if (result != 0) {
-            printf("usbOpenDevice failed %d \n", result);
+            sayLine(Priority::err, "usbOpenDevice failed %d \n", result);
             return endRun(handle, failsafe, &reports);
         }
         // A failed read repeats the last reading; a sensor that stays silent
@@ -140,13 +158,13 @@ int main(int argc, char **argv)
         } else if (++silentCycles == 10) {
             if (failsafe >= 0)
                 setFailsafeLevel(handle, failsafe);
-            printf("no reading from the sensor for 10 cycles\n");
+            sayLine(Priority::err, "no reading from the sensor for 10 cycles\n");
             return endRun(handle, -1, &reports);
         }
         // Everything from here on sees the reading as --offset corrects it.
         const int corrected = reading + command.offset;
         const int degrees = wholeDegrees(corrected);
-        printf("%s%d \n", label, degrees);
+        sayLine(Priority::info, "%s%d \n", label, degrees);
         if (!ready)
             notifyReady();
         ready = true;
@@ -182,7 +200,7 @@ int main(int argc, char **argv)
         // handle of this cycle's read when the sensor is gone; the next
         // search decides.
         if (findSensor(&handle, port) != 0 && level == 255) {
-            printf("usbOpenDevice failed\n");
+            sayLine(Priority::err, "usbOpenDevice failed\n");
             return endRun(handle, failsafe, &reports);
         }
         usbSetOutput(handle, level, &outputReply);

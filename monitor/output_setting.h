@@ -8,6 +8,12 @@
 // went through.
 bool setFailsafeLevel(usb_dev_handle *handle, int level);
 
+// After an end of the service that the program did not make itself (what
+// says which): finds the sensor once (at port, when given) and sends the
+// fail-safe level, then says in one line what ended the process and whether
+// the level went out.
+void setFailsafeAfterEnd(int level, const char *port, const char *what);
+
 // tempswitch --set LEVEL: finds the sensor as a run does (at port, when
 // given) and sends LEVEL, nothing else. Returns the exit status: 0 when the
 // request went through.

@@ -8,6 +8,7 @@
 #include "report/escaped_text.h"
 #include "report/failure_report.h"
 #include "report/file_replace.h"
+#include "report/journal_line.h"
 
 RemoteControl controlStart(const ControlRange &range, int limitHalfDegrees, const std::string &stateFile)
 {
@@ -26,14 +27,14 @@ RemoteControl controlStart(const ControlRange &range, int limitHalfDegrees, cons
         if (controlStateParse(text, range, &limit, &off, &reason)) {
             control.limit = limit;
             control.off = off;
-            printf("limit %d and mode %s from %s, as last set over MQTT\n", limit / 2, controlModeName(range, off),
-                   escapedText(stateFile.data(), stateFile.size()).c_str());
+            sayLine(Priority::notice, "limit %d and mode %s from %s, as last set over MQTT\n", limit / 2,
+                    controlModeName(range, off), escapedText(stateFile.data(), stateFile.size()).c_str());
         }
     }
     if (!reason.empty()) {
-        printf("ignored %s: %s; the limit %d and mode %s of the command line are used\n",
-               escapedText(stateFile.data(), stateFile.size()).c_str(), reason.c_str(), limitHalfDegrees / 2,
-               controlModeName(range, false));
+        sayLine(Priority::warning, "ignored %s: %s; the limit %d and mode %s of the command line are used\n",
+                escapedText(stateFile.data(), stateFile.size()).c_str(), reason.c_str(), limitHalfDegrees / 2,
+                controlModeName(range, false));
     }
     return control;
 }
@@ -51,22 +52,22 @@ bool controlTake(RemoteControl *control, const MqttCommands &commands)
 {
     // Each line in one call: the link's thread may print at the same time.
     for (const std::string &topic : commands.retainedTopics)
-        printf("ignored a retained MQTT command on %s: commands must not be retained\n",
-               escapedText(topic.data(), topic.size()).c_str());
+        sayLine(Priority::warning, "ignored a retained MQTT command on %s: commands must not be retained\n",
+                escapedText(topic.data(), topic.size()).c_str());
     if (commands.refused)
-        printf("refused MQTT command on %s \"%s\": %s\n",
-               escapedText(commands.refusedTopic.data(), commands.refusedTopic.size()).c_str(),
-               escapedText(commands.refusedPayload.data(), commands.refusedPayload.size()).c_str(),
-               commands.refusedHint.c_str());
+        sayLine(Priority::warning, "refused MQTT command on %s \"%s\": %s\n",
+                escapedText(commands.refusedTopic.data(), commands.refusedTopic.size()).c_str(),
+                escapedText(commands.refusedPayload.data(), commands.refusedPayload.size()).c_str(),
+                commands.refusedHint.c_str());
     bool changed = false;
     if (commands.hasLimit && commands.limit != control->limit) {
         control->limit = commands.limit;
-        printf("limit %d set over MQTT\n", control->limit / 2);
+        sayLine(Priority::notice, "limit %d set over MQTT\n", control->limit / 2);
         changed = true;
     }
     if (commands.hasMode && commands.off != control->off) {
         control->off = commands.off;
-        printf("mode %s set over MQTT\n", controlModeName(control->range, control->off));
+        sayLine(Priority::notice, "mode %s set over MQTT\n", controlModeName(control->range, control->off));
         changed = true;
     }
     if (changed)

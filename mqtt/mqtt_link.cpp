@@ -18,6 +18,7 @@
 
 #include "mqtt/mqtt_commands.h"
 #include "mqtt/mqtt_messages.h"
+#include "report/journal_line.h"
 
 // Messages handed to the library and not yet written to the socket, beyond
 // which a cycle's messages are dropped: a broker that stops reading would
@@ -59,7 +60,7 @@ static bool waitUntil(const std::atomic<bool> &done, int milliseconds)
 static void sayFailure(MqttLink *link, const char *reason)
 {
     if (!link->failureSaid)
-        printf("cannot reach the MQTT broker %s:%d: %s\n", link->host.c_str(), link->port, reason);
+        sayLine(Priority::warning, "cannot reach the MQTT broker %s:%d: %s\n", link->host.c_str(), link->port, reason);
     link->failureSaid = true;
 }
 
@@ -221,7 +222,7 @@ MqttLink *mqttStart(const MqttSettings &settings, int limitHalfDegrees, const ch
             failed = "cannot set up TLS for MQTT";
     }
     if (failed) {
-        printf("%s\n", failed);
+        sayLine(Priority::warning, "%s\n", failed);
         if (link->mosq)
             mosquitto_destroy(link->mosq);
         delete link;

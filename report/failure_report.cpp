@@ -5,11 +5,12 @@
 #include <cstring>
 
 #include "report/escaped_text.h"
+#include "report/journal_line.h"
 
 void reportFailure(const char *what, const char *file, bool *reported)
 {
     int error = errno;
     if (!*reported)
-        printf("cannot %s %s: %s\n", what, escapedText(file, strlen(file)).c_str(), strerror(error));
+        sayLine(Priority::warning, "cannot %s %s: %s\n", what, escapedText(file, strlen(file)).c_str(), strerror(error));
     *reported = true;
 }

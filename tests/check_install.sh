@@ -24,6 +24,7 @@ done
 other=$(mktemp -d)
 DESTDIR="$other" cmake --install "$build" --prefix /opt/tempswitch >/dev/null
 grep -qx 'ExecStart=/opt/tempswitch/bin/tempswitch --utf8 $TEMPSWITCH_OPTIONS $TEMPSWITCH_LIMIT' "$other/opt/tempswitch/lib/systemd/system/tempswitch@.service" &&
+    grep -qx 'ExecStopPost=-/opt/tempswitch/bin/tempswitch --after-end $TEMPSWITCH_OPTIONS $TEMPSWITCH_LIMIT' "$other/opt/tempswitch/lib/systemd/system/tempswitch@.service" &&
     grep -qx 'EnvironmentFile=-/opt/tempswitch/etc/tempswitch/%i.conf' "$other/opt/tempswitch/lib/systemd/system/tempswitch@.service" ||
     { rm -rf "$other"; fail "unit does not follow the prefix"; }
 [ -x "$other/opt/tempswitch/bin/tempswitch" ] || { rm -rf "$other"; fail "prefix not honoured"; }
@@ -43,6 +44,8 @@ fi
 
 unit="$stage/usr/lib/systemd/system/tempswitch@.service"
 grep -qx 'ExecStart=/usr/bin/tempswitch --utf8 $TEMPSWITCH_OPTIONS $TEMPSWITCH_LIMIT' "$unit" || fail "unit does not start /usr/bin/tempswitch"
+grep -qx 'ExecStopPost=-/usr/bin/tempswitch --after-end $TEMPSWITCH_OPTIONS $TEMPSWITCH_LIMIT' "$unit" &&
+    grep -qx 'TimeoutStopSec=15' "$unit" || fail "no fail-safe level after a hard end"
 grep -qx 'EnvironmentFile=-/etc/tempswitch/%i.conf' "$unit" && [ -d "$stage/etc/tempswitch" ] ||
     fail "named instances' settings are not in /etc/tempswitch"
 if command -v systemd-analyze >/dev/null; then

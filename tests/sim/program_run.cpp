@@ -6,6 +6,7 @@
 #include <semaphore.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -120,6 +121,11 @@ ProgramRun::ProgramRun(const std::string &program, const RunOptions &options)
         if (!options.faketime.empty()) {
             setenv("FAKETIME", options.faketime.c_str(), 1);
             setenv("FAKETIME_NO_CACHE", "1", 1);
+        }
+        if (options.journalStream) {
+            struct stat stream;
+            fstat(1, &stream);
+            setenv("JOURNAL_STREAM", (std::to_string(stream.st_dev) + ":" + std::to_string(stream.st_ino)).c_str(), 1);
         }
         for (const std::string &e : options.environment)
             putenv(strdup(e.c_str()));

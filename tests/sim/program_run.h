@@ -20,6 +20,7 @@ struct RunOptions {
     std::string faketime = {};           // FAKETIME for libfaketime; "" for the real clock
     bool fastSleep = false;              // sleep() lasts a twentieth of the time asked
     int user = -1;                       // uid (and gid) to run as; -1 keeps ours
+    bool journalStream = false;          // $JOURNAL_STREAM names standard output, as under systemd
 };
 
 class ProgramRun {
