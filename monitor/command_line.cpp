@@ -9,6 +9,9 @@
 #include <unistd.h>
 
 #include "monitor/limit_argument.h"
+#ifdef TEMPSWITCH_MQTT
+#include "mqtt/mqtt_tls.h"
+#endif
 #include "report/escaped_text.h"
 #include "report/journal_line.h"
 #include "sensor/usb_port_path.h"
@@ -45,8 +48,11 @@ void printHelp()
            "                    discovery: mqtt://[USER@]HOST[:PORT] or mqtts://... (TLS)\n"
            "  --mqtt-password-file FILE  the password of the URL's user: FILE's first line\n"
            "                    (default: $CREDENTIALS_DIRECTORY/mqtt-password if present)\n"
-           "  --mqtt-ca FILE    check the broker's certificate against FILE, not the\n"
-           "                    system's CA store\n"
+           "  --mqtt-ca FILE    check the broker's certificate against the CAs of FILE,\n"
+           "                    not the system's CA store (mqtts://)\n"
+           "  --mqtt-cert FILE  with mqtts://, the client certificate to give the broker\n"
+           "                    (PEM; intermediates may follow it), with --mqtt-key\n"
+           "  --mqtt-key FILE   its unencrypted private key (PEM), such as a credential\n"
            "  --mqtt-topic BASE publish under BASE (default tempswitch/HOSTNAME/LIMIT,\n"
            "                    or tempswitch/HOSTNAME/PATH with --port)\n"
            "  --mqtt-control MIN:MAX  take the limit (MIN to MAX degrees) and the mode\n"
@@ -203,18 +209,50 @@ static Stored storeMqtt(const char *v, CommandLine *c)
 #endif
 }
 
-static Stored storeMqttCa(const char *v, CommandLine *c)
+// A file of certificates or a key for TLS, read whole when its option is
+// taken and refused at once when it cannot be used, rather than at every
+// connection to the broker.
+static Stored storeTlsFile(const char *option, const char *v, const char **file, std::string *text,
+                           std::string (*problemOf)(const std::string &), bool afterEnd)
 {
-    c->mqtt.caFile = v;
+    *file = v;
     if (*v == '\0')
         return Stored::invalid;
-    if (c->afterEnd)
+    if (afterEnd)
         return Stored::yes;
-    FILE *in = fopen(v, "re");
-    if (in == nullptr)
-        return unreadable("--mqtt-ca", v);
-    fclose(in);
+    if (!mqttReadFile(v, text))
+        return unreadable(option, v);
+#ifdef TEMPSWITCH_MQTT
+    std::string problem = problemOf(*text);
+    if (!problem.empty()) {
+        sayLine(Priority::err, "cannot use %s \"%s\": %s\n", option, escaped(v).c_str(), problem.c_str());
+        return Stored::refused;
+    }
+#else
+    (void)problemOf;
+#endif
     return Stored::yes;
+}
+
+#ifndef TEMPSWITCH_MQTT
+// Without MQTT no TLS file is looked into: --mqtt is refused.
+static std::string mqttTlsCertificatesProblem(const std::string &) { return ""; }
+static std::string mqttTlsKeyProblem(const std::string &) { return ""; }
+#endif
+
+static Stored storeMqttCa(const char *v, CommandLine *c)
+{
+    return storeTlsFile("--mqtt-ca", v, &c->mqtt.caFile, &c->mqtt.caPem, mqttTlsCertificatesProblem, c->afterEnd);
+}
+
+static Stored storeMqttCert(const char *v, CommandLine *c)
+{
+    return storeTlsFile("--mqtt-cert", v, &c->mqtt.certFile, &c->mqtt.certPem, mqttTlsCertificatesProblem, c->afterEnd);
+}
+
+static Stored storeMqttKey(const char *v, CommandLine *c)
+{
+    return storeTlsFile("--mqtt-key", v, &c->mqtt.keyFile, &c->mqtt.keyPem, mqttTlsKeyProblem, c->afterEnd);
 }
 
 static Stored storeMqttPasswordFile(const char *v, CommandLine *c)
@@ -271,6 +309,8 @@ static const OptionEntry optionTable[] = {
     {"--port", "give a USB port path such as 1-1.2, as tempswitch --list shows it", storePort},
     {"--mqtt", "give mqtt://[USER@]HOST[:PORT] or mqtts://[USER@]HOST[:PORT], port 1 to 65535", storeMqtt},
     {"--mqtt-ca", "give a file of CA certificates", storeMqttCa},
+    {"--mqtt-cert", "give a file with the client certificate in PEM", storeMqttCert},
+    {"--mqtt-key", "give a file with the client certificate's private key in PEM", storeMqttKey},
     {"--mqtt-password-file", "give a file whose first line is the password", storeMqttPasswordFile},
     {"--mqtt-topic", "give a topic without the wildcards + and #", storeMqttTopic},
     {"--mqtt-control", "give MIN:MAX in whole degrees, MIN <= MAX, such as 5:30", storeMqttControl},
@@ -292,19 +332,50 @@ static CommandLine refuse(CommandLine command)
     return command;
 }
 
+// A client certificate goes with its key, both or neither, over TLS only.
+static bool completeClientCertificate(const MqttSettings &mqtt, bool afterEnd)
+{
+    const char *given = mqtt.certFile ? "--mqtt-cert" : mqtt.keyFile ? "--mqtt-key" : nullptr;
+    if (given == nullptr)
+        return true;
+    const char *missing = !mqtt.tls                        ? "an mqtts:// URL"
+                          : mqtt.certFile == nullptr        ? "--mqtt-cert FILE"
+                          : mqtt.keyFile == nullptr         ? "--mqtt-key FILE"
+                                                            : nullptr;
+    if (missing != nullptr) {
+        sayLine(Priority::err, "%s needs %s: see tempswitch --help\n", given, missing);
+        return false;
+    }
+#ifdef TEMPSWITCH_MQTT
+    if (!afterEnd && !mqttTlsKeyFits(mqtt.certPem, mqtt.keyPem)) {
+        sayLine(Priority::err, "cannot use --mqtt-key \"%s\": it is not the key of the certificate in --mqtt-cert \"%s\"\n",
+                escaped(mqtt.keyFile).c_str(), escaped(mqtt.certFile).c_str());
+        return false;
+    }
+#else
+    (void)afterEnd;
+#endif
+    return true;
+}
+
 // The --mqtt-... options need --mqtt, and a password needs a user: MQTT
 // 3.1.1 has no password alone. Under systemd, a user's password may come
 // as the credential mqtt-password.
 static bool completeMqtt(MqttSettings *mqtt, bool afterEnd)
 {
-    const char *alone = mqtt->caFile ? "--mqtt-ca" : mqtt->passwordFile ? "--mqtt-password-file"
-                                                   : mqtt->topic      ? "--mqtt-topic"
-                                                                      : nullptr;
+    const char *alone = mqtt->caFile         ? "--mqtt-ca"
+                        : mqtt->certFile     ? "--mqtt-cert"
+                        : mqtt->keyFile      ? "--mqtt-key"
+                        : mqtt->passwordFile ? "--mqtt-password-file"
+                        : mqtt->topic        ? "--mqtt-topic"
+                                             : nullptr;
     if (mqtt->url == nullptr) {
         if (alone != nullptr)
             sayLine(Priority::err, "%s needs --mqtt URL: see tempswitch --help\n", alone);
         return alone == nullptr;
     }
+    if (!completeClientCertificate(*mqtt, afterEnd))
+        return false;
     if (mqtt->passwordFile != nullptr && mqtt->user.empty()) {
         sayLine(Priority::err, "--mqtt-password-file needs a user in the --mqtt URL: mqtt://USER@HOST\n");
         return false;

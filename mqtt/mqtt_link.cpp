@@ -1,6 +1,7 @@
 #include "mqtt/mqtt_link.h"
 
 #include <mosquitto.h>
+#include <openssl/ssl.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 
 #include "mqtt/mqtt_commands.h"
 #include "mqtt/mqtt_messages.h"
+#include "mqtt/mqtt_tls.h"
 #include "report/journal_line.h"
 
 // Messages handed to the library and not yet written to the socket, beyond
@@ -27,6 +29,7 @@ static const long mostPending = 64;
 
 struct MqttLink {
     struct mosquitto *mosq = nullptr;
+    MqttSettings settings;
     std::string host;
     int port = 0;
     std::string base, availability;
@@ -40,6 +43,8 @@ struct MqttLink {
     // Touched by the network thread only (the callbacks run on it).
     bool failureSaid = false;
     int pauseSeconds = 1;
+    bool connackCame = false;  // in the attempt under way
+    TlsWatch tls;
     bool retainedSaid[2] = {false, false};  // limit, mode: in this subscription
 
     // Handed over between the threads.
@@ -64,8 +69,17 @@ static void sayFailure(MqttLink *link, const char *reason)
     link->failureSaid = true;
 }
 
-static const char *failureReason(int rc, int error)
+// Why an attempt failed: what TLS showed, when it was at fault, else the
+// library's reason.
+static std::string failureReason(MqttLink *link, int rc, int error)
 {
+    if (link->settings.tls) {
+        std::string tls = mqttTlsFailure(link->tls.seen, link->settings, rc == MOSQ_ERR_KEEPALIVE, link->connackCame);
+        if (!tls.empty())
+            return tls;
+    }
+    if (rc == MOSQ_ERR_KEEPALIVE)  // the library has no text for it
+        return "no answer from the broker within 30 s";
     return rc == MOSQ_ERR_ERRNO ? strerror(error) : mosquitto_strerror(rc);
 }
 
@@ -92,6 +106,7 @@ static void publishAll(MqttLink *link)
 static void onConnect(struct mosquitto *, void *data, int rc)
 {
     MqttLink *link = static_cast<MqttLink *>(data);
+    link->connackCame = true;
     if (rc != 0) {
         sayFailure(link, mosquitto_connack_string(rc));
         return;
@@ -156,12 +171,39 @@ static void waitBeforeRetry(MqttLink *link)
     link->pauseSeconds = std::min(link->pauseSeconds * 2, 10);
 }
 
-// The network thread: connects (the name lookup happens here), runs the
-// connection until it ends, and starts again after a pause.
+// The link's TLS context, made on its thread: libmosquitto then holds it
+// for every connection, and verifies nothing itself.
+static bool setUpTls(MqttLink *link)
+{
+    link->tls.host = link->host;
+    std::string problem;
+    ssl_ctx_st *context = mqttTlsContext(link->settings, &link->tls, &problem);
+    if (context == nullptr) {
+        sayLine(Priority::warning, "cannot set up TLS for MQTT: %s\n", problem.c_str());
+        return false;
+    }
+    bool taken = mosquitto_void_option(link->mosq, MOSQ_OPT_SSL_CTX, context) == MOSQ_ERR_SUCCESS &&
+                 mosquitto_int_option(link->mosq, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 0) == MOSQ_ERR_SUCCESS;
+    SSL_CTX_free(context);  // the library keeps its own reference
+    if (!taken)
+        sayLine(Priority::warning, "cannot set up TLS for MQTT: this libmosquitto takes no TLS context\n");
+    return taken;
+}
+
+// The network thread: connects (the name lookup and the TLS handshake
+// happen here), runs the connection until it ends, and starts again after
+// a pause. After a first connection, mosquitto_reconnect: before 2.0.12 a
+// mosquitto_connect that follows a disconnection fails over TLS.
 static void runLink(MqttLink *link)
 {
+    if (link->settings.tls && !setUpTls(link)) {
+        link->finished = true;
+        return;
+    }
     bool first = true;
     while (!link->stopping) {
+        link->tls.seen = {};
+        link->connackCame = false;
         int rc = first ? mosquitto_connect(link->mosq, link->host.c_str(), link->port, 30)
                        : mosquitto_reconnect(link->mosq);
         int error = errno;
@@ -173,7 +215,7 @@ static void runLink(MqttLink *link)
         link->connected = false;
         if (link->stopping)
             break;
-        sayFailure(link, failureReason(rc, error));
+        sayFailure(link, failureReason(link, rc, error).c_str());
         waitBeforeRetry(link);
     }
     link->finished = true;
@@ -184,6 +226,7 @@ MqttLink *mqttStart(const MqttSettings &settings, int limitHalfDegrees, const ch
 {
     mosquitto_lib_init();
     MqttLink *link = new MqttLink;
+    link->settings = settings;
     link->host = settings.host;
     link->port = settings.port;
     char hostname[HOST_NAME_MAX + 1] = "localhost";
@@ -215,12 +258,6 @@ MqttLink *mqttStart(const MqttSettings &settings, int limitHalfDegrees, const ch
         mosquitto_username_pw_set(link->mosq, settings.user.c_str(),
                                   settings.hasPassword ? settings.password.c_str() : nullptr) != MOSQ_ERR_SUCCESS)
         failed = "cannot set the MQTT user";
-    if (!failed && settings.tls) {
-        int rc = settings.caFile ? mosquitto_tls_set(link->mosq, settings.caFile, nullptr, nullptr, nullptr, nullptr)
-                                 : mosquitto_int_option(link->mosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
-        if (rc != MOSQ_ERR_SUCCESS)
-            failed = "cannot set up TLS for MQTT";
-    }
     if (failed) {
         sayLine(Priority::warning, "%s\n", failed);
         if (link->mosq)

@@ -82,3 +82,23 @@ bool mqttReadPassword(const char *file, std::string *password)
     *password = line;
     return true;
 }
+
+bool mqttReadFile(const char *file, std::string *text)
+{
+    FILE *in = fopen(file, "re");
+    if (in == nullptr)
+        return false;
+    std::string all;
+    char buffer[4096];
+    size_t n = 0;
+    while ((n = fread(buffer, 1, sizeof buffer, in)) > 0 && all.size() <= (1u << 20))
+        all.append(buffer, n);
+    bool failed = ferror(in);
+    fclose(in);
+    if (failed || all.size() > (1u << 20)) {
+        errno = failed ? EIO : EFBIG;
+        return false;
+    }
+    *text = all;
+    return true;
+}

@@ -13,6 +13,9 @@ struct MqttSettings {
     bool hasPassword = false;
     std::string password;                // from a file only, never the command line
     const char *caFile = nullptr;        // --mqtt-ca; the system's CA store without it
+    const char *certFile = nullptr;      // --mqtt-cert: a client certificate, with mqtts://
+    const char *keyFile = nullptr;       // --mqtt-key: its private key
+    std::string caPem, certPem, keyPem;  // their text, read once when the options are taken
     const char *passwordFile = nullptr;  // --mqtt-password-file
     const char *topic = nullptr;         // --mqtt-topic; the default base topic without it
 };
@@ -28,3 +31,7 @@ bool mqttTopicValid(const char *text);
 // The first line of file, without its newline, into *password. False
 // (errno set) when the file cannot be read.
 bool mqttReadPassword(const char *file, std::string *password);
+
+// The whole of a file of certificates or a key, up to 1 MiB, into *text.
+// False (errno set) when it cannot be read.
+bool mqttReadFile(const char *file, std::string *text);

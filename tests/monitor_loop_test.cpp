@@ -1,6 +1,9 @@
 #include <cerrno>
 #include <csignal>
 
+#ifdef TEMPSWITCH_MQTT
+#include "sim/tls_files.h"
+#endif
 #include "tempswitch_fixture.h"
 
 namespace {
@@ -35,7 +38,7 @@ TEST_F(MonitorLoop, RejectsMissingOrMalformedLimitBeforeTouchingAnything)
         "give mqtt://[USER@]HOST[:PORT] or mqtts://[USER@]HOST[:PORT], port 1 to 65535\n";
     // Control bytes cannot split or garble the message line; options before
     // LIMIT are checked too.
-    const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+    std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
         {{"25\n\x1b[2J\\"}, "invalid temperature limit \"25\\n\\x1b[2J\\\\\": give a whole number of degrees "
                             "from -1073741824 to 1073741823\n"},
         {{"--utf", "25"}, "unknown option \"--utf\": see tempswitch --help\n"},
@@ -81,6 +84,38 @@ TEST_F(MonitorLoop, RejectsMissingOrMalformedLimitBeforeTouchingAnything)
         {{"--mqtt-control", "-5:5", "0"}, "--mqtt-control needs --mqtt URL: see tempswitch --help\n"},
         {{"--mqtt", "mqtt://broker", "--state", "s", "25"}, "--state needs --mqtt-control MIN:MAX: see tempswitch --help\n"},
     };
+#ifdef TEMPSWITCH_MQTT
+    // TLS files, looked into when their options are taken, not at the first connection.
+    sim::TlsFiles tls;
+    const std::vector<std::string> url = {"--mqtt", "mqtts://broker"};
+    auto with = [&](std::vector<std::string> options) {
+        options.insert(options.begin(), url.begin(), url.end());
+        options.push_back("25");
+        return options;
+    };
+    const std::string cert = tls.path("client.crt"), key = tls.path("client.key");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> tlsRefused = {
+        {with({"--mqtt-cert", "/nonexistent/c.pem", "--mqtt-key", key}),
+         "cannot read --mqtt-cert \"/nonexistent/c.pem\": No such file or directory\n"},
+        {with({"--mqtt-ca", key}), "cannot use --mqtt-ca \"" + key + "\": it holds no certificate in PEM\n"},
+        {with({"--mqtt-cert", key, "--mqtt-key", key}),
+         "cannot use --mqtt-cert \"" + key + "\": it holds no certificate in PEM\n"},
+        {with({"--mqtt-cert", cert, "--mqtt-key", cert}),
+         "cannot use --mqtt-key \"" + cert + "\": it holds no private key in PEM\n"},
+        {with({"--mqtt-cert", cert, "--mqtt-key", tls.path("encrypted.key")}),
+         "cannot use --mqtt-key \"" + tls.path("encrypted.key") +
+             "\": the key is encrypted; give it unencrypted, kept from others by its file's mode or a credential\n"},
+        {with({"--mqtt-cert", cert, "--mqtt-key", tls.path("other-client.key")}),
+         "cannot use --mqtt-key \"" + tls.path("other-client.key") + "\": it is not the key of the certificate in --mqtt-cert \"" +
+             cert + "\"\n"},
+        {with({"--mqtt-cert", cert}), "--mqtt-cert needs --mqtt-key FILE: see tempswitch --help\n"},
+        {with({"--mqtt-key", key}), "--mqtt-key needs --mqtt-cert FILE: see tempswitch --help\n"},
+        {{"--mqtt", "mqtt://broker", "--mqtt-cert", cert, "--mqtt-key", key, "25"},
+         "--mqtt-cert needs an mqtts:// URL: see tempswitch --help\n"},
+        {{"--mqtt-key", key, "25"}, "--mqtt-key needs --mqtt URL: see tempswitch --help\n"},
+    };
+    refused.insert(refused.end(), tlsRefused.begin(), tlsRefused.end());
+#endif
     for (const auto &[args, message] : refused) {
         sim::ProgramRun &run = start(args);
         EXPECT_EQ(run.wait(), 2) << args[0] << " " << args.at(1 % args.size());

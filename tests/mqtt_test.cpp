@@ -19,17 +19,6 @@ long count(const std::vector<sim::DeliveredMessage> &messages, const std::string
     return std::count_if(messages.begin(), messages.end(), [&](const auto &m) { return m.topic == topic; });
 }
 
-// Waits until the program has printed a line with text.
-bool waitForText(sim::ProgramRun &run, const std::string &text)
-{
-    for (int waited = 0; waited < 20000; waited += 10) {
-        if (run.output().find(text) != std::string::npos)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
 // The last retained or live payload delivered on topic since message from.
 std::string lastOn(const std::vector<sim::DeliveredMessage> &messages, const std::string &topic, size_t from = 0)
 {

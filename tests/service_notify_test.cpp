@@ -7,9 +7,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <csignal>
-#include <thread>
 
 #include "sim/mqtt_broker.h"
 #include "tempswitch_fixture.h"
@@ -179,8 +177,7 @@ TEST_F(ServiceNotify, EachLineHasItsPriorityInTheJournalAndNoneElsewhere)
     sim::ProgramRun &run = start(sim::RunOptions{
         .args = {"--mqtt", "mqtt://" + broker, "--mqtt-control", "5:40", "--state", "s", "25"}, .journalStream = true});
     const std::string refused = "<4>cannot reach the MQTT broker " + broker + ": Connection refused\n";
-    for (int waited = 0; run.output().find(refused) == std::string::npos && waited < 20000; waited += 10)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    waitForText(run, refused);  // whether it came is checked below
     run.signal(SIGTERM);
     run.wait();
     EXPECT_EQ(run.lines().at(0), "<5>limit 22 and mode cool from s, as last set over MQTT");

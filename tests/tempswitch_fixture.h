@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/program_run.h"
@@ -22,6 +24,17 @@
 inline std::string temperatureLine(int degrees)
 {
     return "\x89\xB7\x93\x78\x81\x81" + std::to_string(degrees) + " \n";
+}
+
+// Waits until the program has printed text (a line or part of one).
+inline bool waitForText(sim::ProgramRun &run, const std::string &text, int timeoutMs = 20000)
+{
+    for (int waited = 0; waited < timeoutMs; waited += 10) {
+        if (run.output().find(text) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
 }
 
 inline std::string readFile(const std::filesystem::path &path)

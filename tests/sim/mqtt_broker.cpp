@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <mosquitto.h>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <thread>
 
@@ -48,12 +50,18 @@ static bool accepts(int port)
     return connected;
 }
 
-MqttBroker::MqttBroker(int port)
+MqttBroker::MqttBroker(int port, const std::string &more)
 {
     char pattern[] = "/tmp/tempswitch-broker-XXXXXX";
     directory_ = mkdtemp(pattern);
     const std::string config = directory_ + "/mosquitto.conf";
-    std::ofstream(config) << "listener " << port << " 127.0.0.1\nallow_anonymous true\npersistence false\n";
+    // Run as root, mosquitto would become the user mosquitto, who may read
+    // neither this directory nor the certificates of a test: it stays who we are.
+    const passwd *user = getpwuid(geteuid());
+    std::ofstream(config) << "listener " << port << " 127.0.0.1\nallow_anonymous true\npersistence false\n"
+                          << "user " << (user ? user->pw_name : "root") << "\nlog_dest file " << directory_
+                          << "/mosquitto.log\nlog_type all\n"
+                          << more;
     pid_ = fork();
     if (pid_ == 0) {
         int devnull = open("/dev/null", O_WRONLY);
@@ -74,6 +82,12 @@ MqttBroker::MqttBroker(int port)
 void MqttBroker::freeze()
 {
     kill(pid_, SIGSTOP);
+}
+
+std::string MqttBroker::log() const
+{
+    std::ifstream in(directory_ + "/mosquitto.log");
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 MqttBroker::~MqttBroker()

@@ -20,13 +20,16 @@ int freeTcpPort();
 
 class MqttBroker {
 public:
-    explicit MqttBroker(int port);  // returns once the broker takes connections
+    // Returns once the broker takes connections on port; more is added to
+    // its configuration (further listeners).
+    explicit MqttBroker(int port, const std::string &more = "");
     ~MqttBroker();
     MqttBroker(const MqttBroker &) = delete;
     MqttBroker &operator=(const MqttBroker &) = delete;
     bool running() const { return running_; }
     // Stops the broker's process (SIGSTOP): connections stay open, nothing is read.
     void freeze();
+    std::string log() const;  // what the broker has logged so far
 
 private:
     pid_t pid_ = -1;

@@ -61,8 +61,9 @@ std::vector<uint8_t> drift(int limitDegrees)
 // them (an --option=VALUE is one word).
 bool takesValue(const char *option)
 {
-    for (const char *name : {"--hysteresis", "--min-on", "--min-off", "--failsafe", "--metrics", "--port", "--mqtt",
-                             "--mqtt-ca", "--mqtt-password-file", "--mqtt-topic"})
+    for (const char *name : {"--hysteresis", "--min-on", "--min-off", "--failsafe", "--offset", "--metrics", "--port",
+                             "--mqtt", "--mqtt-ca", "--mqtt-cert", "--mqtt-key", "--mqtt-password-file", "--mqtt-topic",
+                             "--mqtt-control", "--state"})
         if (strcmp(option, name) == 0)
             return true;
     return false;
