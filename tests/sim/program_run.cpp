@@ -29,6 +29,9 @@
 #ifndef FAST_SLEEP_LIBRARY
 #error FAST_SLEEP_LIBRARY must name the sleep shim
 #endif
+#ifndef THREAD_SIGNAL_MASK_LIBRARY
+#error THREAD_SIGNAL_MASK_LIBRARY must name the signal mask shim
+#endif
 
 namespace sim {
 
@@ -98,7 +101,7 @@ ProgramRun::ProgramRun(const std::string &program, const RunOptions &options)
                                       ? program
                                       : std::filesystem::absolute(program).string()};
     argv.insert(argv.end(), options.args.begin(), options.args.end());
-    std::string preload = UMOCKDEV_PRELOAD;
+    std::string preload = std::string(UMOCKDEV_PRELOAD) + ":" + THREAD_SIGNAL_MASK_LIBRARY;
     if (options.fastSleep)  // ahead of libfaketime's own sleep()
         preload += std::string(":") + FAST_SLEEP_LIBRARY;
     if (!options.faketime.empty())
