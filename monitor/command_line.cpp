@@ -61,7 +61,6 @@ void printHelp()
            "                    $STATE_DIRECTORY/tempswitch.state, or tempswitch.state)\n"
            "  --utf8            print the label of each reading in UTF-8, not Shift_JIS\n"
            "                    (standard output only; tmp and tmp1 stay Shift_JIS)\n"
-
            "Other uses:\n"
            "  --set LEVEL       set the output to LEVEL (0 to 255) once and exit\n"
            "  --after-end OPTION... LIMIT\n"
@@ -79,13 +78,6 @@ void printHelp()
 static void printUsage()
 {
     sayLine(Priority::err, "you need temperature data\n");
-}
-
-// Control bytes of what the command line or a file gave are shown escaped,
-// so that they can neither split nor garble the line.
-static std::string escaped(const char *text)
-{
-    return escapedText(text, strlen(text));
 }
 
 // "--" and "--5" are no options: they go to the limit, which refuses them.
@@ -159,7 +151,7 @@ static Stored valid(bool ok)
 static Stored unreadable(const char *what, const char *file)
 {
     int error = errno;
-    sayLine(Priority::err, "cannot read %s \"%s\": %s\n", what, escaped(file).c_str(), strerror(error));
+    sayLine(Priority::err, "cannot read %s \"%s\": %s\n", what, escapedText(file).c_str(), strerror(error));
     return Stored::refused;
 }
 
@@ -225,7 +217,7 @@ static Stored storeTlsFile(const char *option, const char *v, const char **file,
 #ifdef TEMPSWITCH_MQTT
     std::string problem = problemOf(*text);
     if (!problem.empty()) {
-        sayLine(Priority::err, "cannot use %s \"%s\": %s\n", option, escaped(v).c_str(), problem.c_str());
+        sayLine(Priority::err, "cannot use %s \"%s\": %s\n", option, escapedText(v).c_str(), problem.c_str());
         return Stored::refused;
     }
 #else
@@ -349,7 +341,7 @@ static bool completeClientCertificate(const MqttSettings &mqtt, bool afterEnd)
 #ifdef TEMPSWITCH_MQTT
     if (!afterEnd && !mqttTlsKeyFits(mqtt.certPem, mqtt.keyPem)) {
         sayLine(Priority::err, "cannot use --mqtt-key \"%s\": it is not the key of the certificate in --mqtt-cert \"%s\"\n",
-                escaped(mqtt.keyFile).c_str(), escaped(mqtt.certFile).c_str());
+                escapedText(mqtt.keyFile).c_str(), escapedText(mqtt.certFile).c_str());
         return false;
     }
 #else
@@ -438,7 +430,7 @@ CommandLine parseCommandLine(int argc, char **argv)
         std::string name = equals ? std::string(argument, equals) : std::string(argument);
         const OptionEntry *entry = findOption(name);
         if (entry == nullptr) {
-            sayLine(Priority::err, "unknown option \"%s\": see tempswitch --help\n", escaped(argument).c_str());
+            sayLine(Priority::err, "unknown option \"%s\": see tempswitch --help\n", escapedText(argument).c_str());
             return refuse(command);
         }
         const char *value = "";
@@ -455,7 +447,7 @@ CommandLine parseCommandLine(int argc, char **argv)
         }
         Stored stored = entry->store(value, &command);
         if (stored == Stored::invalid) {
-            sayLine(Priority::err, "invalid %s \"%s\": %s\n", entry->name, escaped(value).c_str(), entry->hint);
+            sayLine(Priority::err, "invalid %s \"%s\": %s\n", entry->name, escapedText(value).c_str(), entry->hint);
         }
         if (stored != Stored::yes)
             return refuse(command);
@@ -467,7 +459,7 @@ CommandLine parseCommandLine(int argc, char **argv)
     if (!parseLimit(argv[at], &command.output.limit)) {
         sayLine(Priority::err, "invalid temperature limit \"%s\": give a whole number of degrees from -1073741824 to "
                                "1073741823\n",
-                escaped(argv[at]).c_str());
+                escapedText(argv[at]).c_str());
         return refuse(command);
     }
     if (!completeMqtt(&command.mqtt, command.afterEnd) || !completeControl(&command))

@@ -17,49 +17,50 @@ static int sendLevel(usb_dev_handle *handle, int level)
     return result < 0 ? -result : 0;
 }
 
-// Sends level and says when it failed, naming the level as `named` does.
-static bool sendLevelSaid(usb_dev_handle *handle, int level, const char *named)
+bool setFailsafeLevel(usb_dev_handle *handle, int level)
 {
     int error = sendLevel(handle, level);
     if (error != 0)
-        sayLine(Priority::err, "cannot set the output to %s%d: %s\n", named, level, strerror(error));
+        sayLine(Priority::err, "cannot set the output to the fail-safe level %d: %s\n", level, strerror(error));
     return error == 0;
 }
 
-bool setFailsafeLevel(usb_dev_handle *handle, int level)
+// One search (at port, when given) and one output request, outside a run.
+// Returns whether the sensor was found; *error is then the request's errno,
+// or 0.
+static bool sendLevelOnce(int level, const char *port, int *error)
 {
-    return sendLevelSaid(handle, level, "the fail-safe level ");
+    usb_init();
+    usb_dev_handle *handle = nullptr;
+    if (usbOpenDevice(&handle, 0x1384, 0x8888, port) != 0)
+        return false;
+    *error = sendLevel(handle, level);
+    usb_close(handle);
+    return true;
 }
 
 int setOutputOnce(int level, const char *port)
 {
-    usb_init();
-    usb_dev_handle *handle = nullptr;
-    int result = usbOpenDevice(&handle, 0x1384, 0x8888, port);
-    if (result != 0) {
-        sayLine(Priority::err, "usbOpenDevice failed %d \n", result);
+    int error = 0;
+    if (!sendLevelOnce(level, port, &error)) {
+        sayLine(Priority::err, "usbOpenDevice failed 1 \n");
         return 1;
     }
-    bool sent = sendLevelSaid(handle, level, "");
-    usb_close(handle);
-    if (!sent)
+    if (error != 0) {
+        sayLine(Priority::err, "cannot set the output to %d: %s\n", level, strerror(error));
         return 1;
+    }
     sayLine(Priority::info, "output set to %d\n", level);
     return 0;
 }
 
 void setFailsafeAfterEnd(int level, const char *port, const char *what)
 {
-    usb_init();
-    usb_dev_handle *handle = nullptr;
-    if (usbOpenDevice(&handle, 0x1384, 0x8888, port) != 0) {
+    int error = 0;
+    if (!sendLevelOnce(level, port, &error))
         sayLine(Priority::err, "%s: fail-safe level %d not sent: no sensor found%s%s\n", what, level,
                 port ? " at port " : "", port ? port : "");
-        return;
-    }
-    int error = sendLevel(handle, level);
-    usb_close(handle);
-    if (error != 0)
+    else if (error != 0)
         sayLine(Priority::err, "%s: fail-safe level %d not sent: %s\n", what, level, strerror(error));
     else
         sayLine(Priority::warning, "%s: fail-safe level %d sent\n", what, level);

@@ -29,9 +29,7 @@ static const long mostPending = 64;
 
 struct MqttLink {
     struct mosquitto *mosq = nullptr;
-    MqttSettings settings;
-    std::string host;
-    int port = 0;
+    MqttSettings settings;  // the URL's host and port, the user, the TLS files
     std::string base, availability;
     std::vector<MqttMessage> discovery;
     bool controlled = false;
@@ -65,7 +63,7 @@ static bool waitUntil(const std::atomic<bool> &done, int milliseconds)
 static void sayFailure(MqttLink *link, const char *reason)
 {
     if (!link->failureSaid)
-        sayLine(Priority::warning, "cannot reach the MQTT broker %s:%d: %s\n", link->host.c_str(), link->port, reason);
+        sayLine(Priority::warning, "cannot reach the MQTT broker %s:%d: %s\n", link->settings.host.c_str(), link->settings.port, reason);
     link->failureSaid = true;
 }
 
@@ -175,7 +173,7 @@ static void waitBeforeRetry(MqttLink *link)
 // for every connection, and verifies nothing itself.
 static bool setUpTls(MqttLink *link)
 {
-    link->tls.host = link->host;
+    link->tls.host = link->settings.host;
     std::string problem;
     ssl_ctx_st *context = mqttTlsContext(link->settings, &link->tls, &problem);
     if (context == nullptr) {
@@ -204,7 +202,7 @@ static void runLink(MqttLink *link)
     while (!link->stopping) {
         link->tls.seen = {};
         link->connackCame = false;
-        int rc = first ? mosquitto_connect(link->mosq, link->host.c_str(), link->port, 30)
+        int rc = first ? mosquitto_connect(link->mosq, link->settings.host.c_str(), link->settings.port, 30)
                        : mosquitto_reconnect(link->mosq);
         int error = errno;
         first = first && rc != MOSQ_ERR_SUCCESS;
@@ -227,8 +225,6 @@ MqttLink *mqttStart(const MqttSettings &settings, int limitHalfDegrees, const ch
     mosquitto_lib_init();
     MqttLink *link = new MqttLink;
     link->settings = settings;
-    link->host = settings.host;
-    link->port = settings.port;
     char hostname[HOST_NAME_MAX + 1] = "localhost";
     gethostname(hostname, sizeof hostname);
     hostname[HOST_NAME_MAX] = '\0';

@@ -25,21 +25,20 @@ static std::string openSslReason()
     return reason ? reason : "unknown error";
 }
 
-static bool noPemFound()
+// Every certificate of the text, as a CA file is read ("TRUSTED
+// CERTIFICATE" ones too); nullptr when one cannot be read.
+static STACK_OF(X509_INFO) *readCertificates(const std::string &pem)
 {
-    bool none = ERR_GET_REASON(ERR_peek_last_error()) == PEM_R_NO_START_LINE;
-    if (none)
-        ERR_clear_error();
-    return none;
+    BIO *in = pemReader(pem);
+    STACK_OF(X509_INFO) *all = PEM_X509_INFO_read_bio(in, nullptr, nullptr, nullptr);
+    BIO_free(in);
+    return all;
 }
 
 std::string mqttTlsCertificatesProblem(const std::string &pem)
 {
     ERR_clear_error();
-    BIO *in = pemReader(pem);
-    // As a CA file is read: certificates, also "TRUSTED CERTIFICATE" ones.
-    STACK_OF(X509_INFO) *all = PEM_X509_INFO_read_bio(in, nullptr, nullptr, nullptr);
-    BIO_free(in);
+    STACK_OF(X509_INFO) *all = readCertificates(pem);
     if (all == nullptr)
         return "its certificates cannot be read: " + openSslReason();
     int certificates = 0;
@@ -226,9 +225,7 @@ static bool isAddress(const std::string &host)
 // The CA certificates of --mqtt-ca, as a CA file is loaded.
 static bool addAuthorities(SSL_CTX *context, const std::string &pem)
 {
-    BIO *in = pemReader(pem);
-    STACK_OF(X509_INFO) *all = PEM_X509_INFO_read_bio(in, nullptr, nullptr, nullptr);
-    BIO_free(in);
+    STACK_OF(X509_INFO) *all = readCertificates(pem);
     X509_STORE *store = SSL_CTX_get_cert_store(context);
     bool added = all != nullptr;
     for (int i = 0; added && i < sk_X509_INFO_num(all); ++i)
@@ -252,7 +249,7 @@ static bool useClientCertificate(SSL_CTX *context, const std::string &certificat
         used = SSL_CTX_add0_chain_cert(context, intermediate) == 1;
     }
     BIO_free(in);
-    noPemFound();  // the end of the file
+    ERR_clear_error();  // the end of the file
     bool encrypted = false;
     EVP_PKEY *key = used ? readKey(keyPem, &encrypted) : nullptr;
     used = key && SSL_CTX_use_PrivateKey(context, key) == 1 && SSL_CTX_check_private_key(context) == 1;
@@ -333,12 +330,12 @@ static std::string listed(const std::vector<std::string> &names)
 std::string mqttTlsFailure(const TlsSeen &seen, const MqttSettings &settings, bool timedOut, bool connackCame)
 {
     const std::string port = std::to_string(settings.port);
-    const std::string certificate = settings.certFile ? escapedText(settings.certFile, strlen(settings.certFile)) : "";
+    const std::string certificate = settings.certFile ? escapedText(settings.certFile) : "";
     if (seen.verifyError == X509_V_ERR_HOSTNAME_MISMATCH || seen.verifyError == X509_V_ERR_IP_ADDRESS_MISMATCH)
         return seen.names.empty() ? "its certificate is for no name, not " + settings.host
                                   : "its certificate is for " + listed(seen.names) + ", not " + settings.host;
     if (seen.verifyError != X509_V_OK) {
-        std::string against = settings.caFile ? "--mqtt-ca " + escapedText(settings.caFile, strlen(settings.caFile))
+        std::string against = settings.caFile ? "--mqtt-ca " + escapedText(settings.caFile)
                                               : "the system's CA store";
         std::string fault = seen.verifyDepth > 0 ? " (of " + seen.faultSubject + " in its chain)" : "";
         return "its certificate (" + seen.subject + ") does not verify against " + against + ": " +

@@ -27,7 +27,12 @@ std::string escapedText(const char *text, size_t length)
     return escaped;
 }
 
+std::string escapedText(const char *text)
+{
+    return escapedText(text, strlen(text));
+}
+
 void printEscaped(const char *text)
 {
-    fputs(escapedText(text, strlen(text)).c_str(), stdout);
+    fputs(escapedText(text).c_str(), stdout);
 }

@@ -8,6 +8,7 @@
 // \"), so that it can neither break a line nor forge one. NUL bytes, which
 // a payload may hold, become \x00.
 std::string escapedText(const char *text, size_t length);
+std::string escapedText(const char *text);  // up to its NUL
 
 // The same, printed on standard output.
 void printEscaped(const char *text);

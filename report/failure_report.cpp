@@ -11,6 +11,6 @@ void reportFailure(const char *what, const char *file, bool *reported)
 {
     int error = errno;
     if (!*reported)
-        sayLine(Priority::warning, "cannot %s %s: %s\n", what, escapedText(file, strlen(file)).c_str(), strerror(error));
+        sayLine(Priority::warning, "cannot %s %s: %s\n", what, escapedText(file).c_str(), strerror(error));
     *reported = true;
 }
