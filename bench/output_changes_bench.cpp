@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "monitor/output_decision.h"
+#include "control/output_decision.h"
 
 namespace {
 

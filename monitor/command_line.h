@@ -1,6 +1,6 @@
 #pragma once
 
-#include "monitor/output_decision.h"
+#include "control/output_decision.h"
 #include "mqtt/mqtt_commands.h"
 #include "mqtt/mqtt_settings.h"
 

@@ -5,14 +5,14 @@
 #include <unistd.h>
 #include <usb.h>
 
+#include "control/control_state_file.h"
+#include "control/output_decision.h"
+#include "control/remote_control.h"
 #include "monitor/command_line.h"
-#include "monitor/control_state_file.h"
 #include "monitor/cycle_report.h"
 #include "monitor/device_listing.h"
-#include "monitor/output_decision.h"
 #include "monitor/output_setting.h"
 #include "monitor/reading_log.h"
-#include "monitor/remote_control.h"
 #include "monitor/service_end.h"
 #include "monitor/stop_signals.h"
 #include "mqtt/mqtt_link.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "monitor/control_state_file.h"
+#include "control/control_state_file.h"
 #include "mqtt/mqtt_commands.h"
 
 namespace {

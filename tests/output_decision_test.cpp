@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "monitor/output_decision.h"
+#include "control/output_decision.h"
 
 namespace {
 

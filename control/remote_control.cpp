@@ -1,10 +1,10 @@
-#include "monitor/remote_control.h"
+#include "control/remote_control.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include "monitor/control_state_file.h"
+#include "control/control_state_file.h"
 #include "report/escaped_text.h"
 #include "report/failure_report.h"
 #include "report/file_replace.h"

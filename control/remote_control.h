@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "monitor/output_decision.h"
+#include "control/output_decision.h"
 #include "mqtt/mqtt_commands.h"
 
 // The limit and the mode that --mqtt-control lets the network set, as the

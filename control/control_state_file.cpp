@@ -1,4 +1,4 @@
-#include "monitor/control_state_file.h"
+#include "control/control_state_file.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "monitor/output_decision.h"
+#include "control/output_decision.h"
 
 bool outputHasHolds(const OutputRules &rules)
 {
