@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "monitor/limit_argument.h"
+#include "control/limit_argument.h"
 
 static bool oracle(const std::string &text, int *halfDegrees)
 {

@@ -4,32 +4,31 @@
 #include <cstdio>
 #include <cstring>
 
-#include "control/control_state_file.h"
 #include "report/escaped_text.h"
 #include "report/failure_report.h"
 #include "report/file_replace.h"
 #include "report/journal_line.h"
 
-RemoteControl controlStart(const ControlRange &range, int limitHalfDegrees, const std::string &stateFile)
+RemoteControl remoteStart(const ControlRange &range, int limitHalfDegrees, const std::string &stateFile, bool scheduled)
 {
     RemoteControl control;
     control.enabled = true;
+    control.scheduled = scheduled;
     control.range = range;
-    control.limit = limitHalfDegrees;
+    control.settings.limit = limitHalfDegrees;
     control.stateFile = stateFile;
     std::string text, reason;
+    StoredControl stored;
     if (!controlStateRead(stateFile.c_str(), &text)) {
         if (errno != ENOENT)
             reason = strerror(errno);
-    } else {
-        int limit = 0;
-        bool off = false;
-        if (controlStateParse(text, range, &limit, &off, &reason)) {
-            control.limit = limit;
-            control.off = off;
-            sayLine(Priority::notice, "limit %d and mode %s from %s, as last set over MQTT\n", limit / 2,
-                    controlModeName(range, off), escapedText(stateFile.data(), stateFile.size()).c_str());
-        }
+    } else if (controlStateParse(text, range, &stored, &reason)) {
+        stored.held = stored.held && scheduled;
+        control.settings = stored;
+        control.restored = true;
+        if (!scheduled)
+            sayLine(Priority::notice, "limit %d and mode %s from %s, as last set over MQTT\n", stored.limit / 2,
+                    controlModeName(range, stored.off), escapedText(stateFile.data(), stateFile.size()).c_str());
     }
     if (!reason.empty()) {
         sayLine(Priority::warning, "ignored %s: %s; the limit %d and mode %s of the command line are used\n",
@@ -39,16 +38,40 @@ RemoteControl controlStart(const ControlRange &range, int limitHalfDegrees, cons
     return control;
 }
 
+void remoteSayRestored(const RemoteControl &control, const std::string &heldUntil)
+{
+    const std::string file = escapedText(control.stateFile.data(), control.stateFile.size());
+    const char *mode = controlModeName(control.range, control.settings.off);
+    if (control.settings.held)
+        sayLine(Priority::notice, "limit %d and mode %s from %s, as last set over MQTT, held until %s\n",
+                control.settings.limit / 2, mode, file.c_str(), heldUntil.c_str());
+    else
+        sayLine(Priority::notice, "mode %s from %s, as last set over MQTT\n", mode, file.c_str());
+}
+
 static void keepState(RemoteControl *control)
 {
-    std::string text = controlStateFormat(control->range, control->limit, control->off);
+    std::string text = controlStateFormat(control->range, control->settings);
     if (fileReplace(control->stateFile.c_str(), text.data(), text.size(), true))
         control->writeFailureReported = false;
     else
         reportFailure("write", control->stateFile.c_str(), &control->writeFailureReported);
 }
 
-bool controlTake(RemoteControl *control, const MqttCommands &commands)
+// A limit set over MQTT: with a schedule it holds from now, even when it is
+// the limit in use.
+static bool takeLimit(StoredControl *settings, bool scheduled, int limit, time_t now)
+{
+    if (limit == settings->limit && (settings->held || !scheduled))
+        return false;
+    settings->limit = limit;
+    settings->held = scheduled;
+    settings->holdStart = now;
+    sayLine(Priority::notice, "limit %d set over MQTT\n", limit / 2);
+    return true;
+}
+
+bool remoteTake(RemoteControl *control, const MqttCommands &commands, int limitInUse, time_t now)
 {
     // Each line in one call: the link's thread may print at the same time.
     for (const std::string &topic : commands.retainedTopics)
@@ -59,33 +82,35 @@ bool controlTake(RemoteControl *control, const MqttCommands &commands)
                 escapedText(commands.refusedTopic.data(), commands.refusedTopic.size()).c_str(),
                 escapedText(commands.refusedPayload.data(), commands.refusedPayload.size()).c_str(),
                 commands.refusedHint.c_str());
-    bool changed = false;
-    if (commands.hasLimit && commands.limit != control->limit) {
-        control->limit = commands.limit;
-        sayLine(Priority::notice, "limit %d set over MQTT\n", control->limit / 2);
+    StoredControl &settings = control->settings;
+    bool changed = false, resumed = false;
+    if (commands.hasPreset && commands.resume == settings.held) {
+        sayLine(Priority::notice, "preset %s set over MQTT\n", commands.resume ? "schedule" : "none");
+        resumed = commands.resume;
+        settings.held = !commands.resume;
+        settings.limit = commands.resume ? settings.limit : limitInUse;
+        settings.holdStart = now;
         changed = true;
     }
-    if (commands.hasMode && commands.off != control->off) {
-        control->off = commands.off;
-        sayLine(Priority::notice, "mode %s set over MQTT\n", controlModeName(control->range, control->off));
+    if (commands.hasLimit)
+        changed = takeLimit(&settings, control->scheduled, commands.limit, now) || changed;
+    if (commands.hasMode && commands.off != settings.off) {
+        settings.off = commands.off;
+        sayLine(Priority::notice, "mode %s set over MQTT\n", controlModeName(control->range, settings.off));
         changed = true;
     }
     if (changed)
         keepState(control);
-    return commands.any;
+    return resumed;
 }
 
-OutputRules controlRules(const OutputRules &rules, const RemoteControl &control)
+void remoteEndHold(RemoteControl *control)
 {
-    OutputRules now = rules;
-    if (control.enabled) {
-        now.limit = control.limit;
-        now.off = control.off;
-    }
-    return now;
+    control->settings.held = false;
+    keepState(control);
 }
 
-const char *controlMode(const RemoteControl &control)
+const char *remoteMode(const RemoteControl &control)
 {
-    return control.enabled ? controlModeName(control.range, control.off) : nullptr;
+    return control.enabled ? controlModeName(control.range, control.settings.off) : nullptr;
 }

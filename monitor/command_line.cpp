@@ -8,7 +8,8 @@
 #include <string>
 #include <unistd.h>
 
-#include "monitor/limit_argument.h"
+#include "control/limit_argument.h"
+#include "control/schedule_file.h"
 #ifdef TEMPSWITCH_MQTT
 #include "mqtt/mqtt_tls.h"
 #endif
@@ -59,6 +60,11 @@ void printHelp()
            "                    (off, or cool; heat with --heat) from MQTT commands\n"
            "  --state FILE      keep what was set over MQTT in FILE (default\n"
            "                    $STATE_DIRECTORY/tempswitch.state, or tempswitch.state)\n"
+           "  --schedule FILE   take the limit from the points of FILE, looked at each\n"
+           "                    cycle: weekly (Mon..Fri 06:30 21) or one profile\n"
+           "                    (start 2026-03-01 18:00, then +0 18, +3d 18, +5d 21);\n"
+           "                    with --mqtt-control a limit set over MQTT holds until\n"
+           "                    the schedule's next point\n"
            "  --utf8            print the label of each reading in UTF-8, not Shift_JIS\n"
            "                    (standard output only; tmp and tmp1 stay Shift_JIS)\n"
            "Other uses:\n"
@@ -266,14 +272,25 @@ static Stored storeMqttTopic(const char *v, CommandLine *c)
 
 static Stored storeMqttControl(const char *v, CommandLine *c)
 {
-    c->controlled = true;
-    return valid(controlParseRange(v, &c->control));
+    c->limits.controlled = true;
+    return valid(controlParseRange(v, &c->limits.range));
 }
 
 static Stored storeState(const char *v, CommandLine *c)
 {
-    c->stateFile = v;
+    c->limits.stateFile = v;
     return valid(*v != '\0');
+}
+
+// Read when the option is taken; parsed once --mqtt-control's range is known.
+static Stored storeSchedule(const char *v, CommandLine *c)
+{
+    c->limits.scheduleFile = v;
+    if (*v == '\0')
+        return Stored::invalid;
+    if (c->afterEnd || scheduleFileRead(v, &c->limits.scheduleText))
+        return Stored::yes;
+    return unreadable("--schedule", v);
 }
 
 // Every option: its name, what its value must be (nullptr for an option
@@ -307,6 +324,7 @@ static const OptionEntry optionTable[] = {
     {"--mqtt-topic", "give a topic without the wildcards + and #", storeMqttTopic},
     {"--mqtt-control", "give MIN:MAX in whole degrees, MIN <= MAX, such as 5:30", storeMqttControl},
     {"--state", "give the path of a file", storeState},
+    {"--schedule", "give the path of a file", storeSchedule},
 };
 
 static const OptionEntry *findOption(const std::string &name)
@@ -392,22 +410,35 @@ static bool completeMqtt(MqttSettings *mqtt, bool afterEnd)
 // --mqtt-control.
 static bool completeControl(CommandLine *command)
 {
-    const char *missing = command->controlled && command->mqtt.url == nullptr ? "--mqtt-control needs --mqtt URL"
-                          : command->stateFile && !command->controlled      ? "--state needs --mqtt-control MIN:MAX"
+    LimitSettings &limits = command->limits;
+    const char *missing = limits.controlled && command->mqtt.url == nullptr ? "--mqtt-control needs --mqtt URL"
+                          : limits.stateFile && !limits.controlled          ? "--state needs --mqtt-control MIN:MAX"
                                                                             : nullptr;
     if (missing != nullptr) {
         sayLine(Priority::err, "%s: see tempswitch --help\n", missing);
         return false;
     }
-    ControlRange &range = command->control;
+    ControlRange &range = limits.range;
     range.heat = command->output.heat;
     int degrees = command->output.limit / 2;
-    if (command->controlled && (degrees < range.minDegrees || degrees > range.maxDegrees)) {
+    if (limits.controlled && (degrees < range.minDegrees || degrees > range.maxDegrees)) {
         sayLine(Priority::err, "the limit %d is outside --mqtt-control %d:%d\n", degrees, range.minDegrees,
                 range.maxDegrees);
         return false;
     }
     return true;
+}
+
+// The schedule's limits must lie within --mqtt-control's range.
+static bool completeSchedule(CommandLine *command)
+{
+    LimitSettings &limits = command->limits;
+    ScheduleFault fault;
+    if (limits.scheduleFile == nullptr || command->afterEnd ||
+        scheduleParse(limits.scheduleText, limits.controlled ? &limits.range : nullptr, &limits.schedule, &fault))
+        return true;
+    sayLine(Priority::err, "%s\n", scheduleFaultText(limits.scheduleFile, fault).c_str());
+    return false;
 }
 
 bool afterEndRequested(int argc, char **argv)
@@ -462,7 +493,7 @@ CommandLine parseCommandLine(int argc, char **argv)
                 escapedText(argv[at]).c_str());
         return refuse(command);
     }
-    if (!completeMqtt(&command.mqtt, command.afterEnd) || !completeControl(&command))
+    if (!completeMqtt(&command.mqtt, command.afterEnd) || !completeControl(&command) || !completeSchedule(&command))
         return refuse(command);
     return command;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "control/limit_control.h"
 #include "control/output_decision.h"
 #include "mqtt/mqtt_commands.h"
 #include "mqtt/mqtt_settings.h"
@@ -18,9 +19,7 @@ struct CommandLine {
     const char *port = nullptr;          // --port PATH; nullptr: the first sensor found
     int setLevel = 0;                    // --set LEVEL, for Action::set
     MqttSettings mqtt;                   // --mqtt URL and its options
-    bool controlled = false;             // --mqtt-control MIN:MAX
-    ControlRange control = {0, 0, false};  // its range, and --heat
-    const char *stateFile = nullptr;     // --state FILE; nullptr: the default place
+    LimitSettings limits;                // --mqtt-control MIN:MAX, --state FILE, --schedule FILE
     bool afterEnd = false;               // --after-end: the unit's ExecStopPost=, with the run's options
 };
 
@@ -30,7 +29,7 @@ bool afterEndRequested(int argc, char **argv);
 // Reads the options and LIMIT. For Action::refuse it has already printed
 // why (and the usage line); the exit status is then 2. With --after-end the
 // files that the options name are not read: the run that needed them is
-// over, and a credential may be gone with it.
+// over, and a credential or a schedule may be gone with it.
 CommandLine parseCommandLine(int argc, char **argv);
 
 void printHelp();

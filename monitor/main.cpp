@@ -5,9 +5,9 @@
 #include <unistd.h>
 #include <usb.h>
 
-#include "control/control_state_file.h"
+#include "control/limit_control.h"
 #include "control/output_decision.h"
-#include "control/remote_control.h"
+#include "control/time_zone.h"
 #include "monitor/command_line.h"
 #include "monitor/cycle_report.h"
 #include "monitor/device_listing.h"
@@ -120,15 +120,12 @@ int main(int argc, char **argv)
     // A stop signal must let the loop end what it started; so must systemd.
     if (failsafe >= 0 || command.mqtt.url != nullptr || command.metricsFile != nullptr || notifyWanted())
         stopSignalsCatch();
-    RemoteControl control;
-    if (command.controlled)
-        control = controlStart(command.control, rules.limit,
-                               command.stateFile ? command.stateFile
-                                                 : controlStateDefaultFile(getenv("STATE_DIRECTORY")));
+    const LimitSettings &limits = command.limits;
+    LimitControl control = controlStart(limits, rules.limit, getenv("STATE_DIRECTORY"), localTimeOf);
     Reports reports = {command.metricsFile, false, nullptr, notifyWatchdogWanted()};
     if (command.mqtt.url != nullptr)
         reports.mqtt = mqttStart(command.mqtt, rules.limit, port, TEMPSWITCH_VERSION,
-                                 command.controlled ? &command.control : nullptr);
+                                 limits.controlled ? &limits.range : nullptr, limits.scheduleFile != nullptr);
 
     usb_init();
 
@@ -143,7 +140,7 @@ int main(int argc, char **argv)
     int silentCycles = 0;           // cycles in a row whose read delivered nothing
     bool readingArrived = false, ready = false;
     OutputState output = {-1, 0, 0};
-    CycleFacts facts = {rules.limit, controlRules(rules, control).limit, port, controlMode(control), 0, 0, 0, 0, 0};
+    CycleFacts facts = {rules.limit, port, controlFacts(control), 0, 0, 0, 0, 0};
     for (;;) {
         int result = findSensor(&handle, port);
         if (result != 0) {
@@ -187,10 +184,10 @@ int main(int argc, char **argv)
         if (int stop = stopSignalCaught())
             stopRun(handle, failsafe, &reports, stop);
 
-        // What the network asked for since the last cycle, taken here only.
-        if (control.enabled && controlTake(&control, mqttTakeCommands(reports.mqtt))) {
-            facts.limitInUse = control.limit;
-            facts.mode = controlMode(control);
+        // What the network asked for since the last cycle, and the schedule
+        // at this cycle's time, taken here only.
+        if (controlCycle(&control, mqttTakeCommands(reports.mqtt), sampled)) {
+            facts.limits = controlFacts(control);
             mqttPublishState(reports.mqtt, facts);
         }
         const OutputRules now = controlRules(rules, control);
@@ -205,7 +202,7 @@ int main(int argc, char **argv)
         }
         usbSetOutput(handle, level, &outputReply);
 
-        facts = {rules.limit, now.limit, port, controlMode(control), corrected, level, output.switches,
+        facts = {rules.limit, port, controlFacts(control), corrected, level, output.switches,
                  facts.readFailures + !delivered, delivered ? sampled : facts.lastReadingTime};
         reportCycle(&reports, facts);
         if (int stop = stopSignalCaught())

@@ -60,6 +60,14 @@ bool controlParseMode(const std::string &payload, const ControlRange &range, boo
     return true;
 }
 
+bool controlParsePreset(const std::string &payload, bool *resume)
+{
+    if (payload != "schedule" && payload != "none")
+        return false;
+    *resume = payload == "schedule";
+    return true;
+}
+
 const char *controlModeName(const ControlRange &range, bool off)
 {
     return off ? "off" : range.heat ? "heat" : "cool";
@@ -77,14 +85,22 @@ std::string controlModeHint(const ControlRange &range)
     return std::string("give off or ") + controlModeName(range, false);
 }
 
-void controlAddCommand(MqttCommands *commands, const ControlRange &range, bool isLimit, const std::string &topic,
-                       const std::string &payload)
+void controlAddCommand(MqttCommands *commands, const ControlRange &range, CommandTopic setting,
+                       const std::string &topic, const std::string &payload)
 {
     commands->any = true;
-    bool accepted = isLimit ? controlParseLimit(payload, range, &commands->limit)
-                            : controlParseMode(payload, range, &commands->off);
+    bool accepted = setting == CommandTopic::limit  ? controlParseLimit(payload, range, &commands->limit)
+                    : setting == CommandTopic::mode ? controlParseMode(payload, range, &commands->off)
+                                                    : controlParsePreset(payload, &commands->resume);
     if (accepted) {
-        (isLimit ? commands->hasLimit : commands->hasMode) = true;
+        // A limit sets a hold, which a later "schedule" ends.
+        if (setting == CommandTopic::limit)
+            commands->hasPreset = false;
+        if (setting == CommandTopic::preset && commands->resume)
+            commands->hasLimit = false;
+        (setting == CommandTopic::limit ? commands->hasLimit
+         : setting == CommandTopic::mode ? commands->hasMode
+                                         : commands->hasPreset) = true;
         return;
     }
     if (commands->refused)
@@ -92,5 +108,7 @@ void controlAddCommand(MqttCommands *commands, const ControlRange &range, bool i
     commands->refused = true;
     commands->refusedTopic = topic;
     commands->refusedPayload = payload.substr(0, mostCommandBytes);
-    commands->refusedHint = isLimit ? controlLimitHint(range) : controlModeHint(range);
+    commands->refusedHint = setting == CommandTopic::limit  ? controlLimitHint(range)
+                            : setting == CommandTopic::mode ? controlModeHint(range)
+                                                            : controlPresetHint;
 }

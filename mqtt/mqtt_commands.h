@@ -22,12 +22,17 @@ bool controlParseLimit(const std::string &payload, const ControlRange &range, in
 // "heat"); *off tells which.
 bool controlParseMode(const std::string &payload, const ControlRange &range, bool *off);
 
+// A preset command's payload, with a schedule: "schedule" resumes it,
+// "none" holds the limit in use until its next point.
+bool controlParsePreset(const std::string &payload, bool *resume);
+
 // "off", "cool" or "heat".
 const char *controlModeName(const ControlRange &range, bool off);
 
 // What a refused command must be instead: "give ...".
 std::string controlLimitHint(const ControlRange &range);
 std::string controlModeHint(const ControlRange &range);
+const char *const controlPresetHint = "give schedule or none";
 
 // What came over MQTT since the loop last took it. Only the last accepted
 // value of each setting is kept, and only the first refusal.
@@ -37,6 +42,8 @@ struct MqttCommands {
     int limit = 0;     // half degrees
     bool hasMode = false;
     bool off = false;
+    bool hasPreset = false;  // the later of a limit and a preset wins
+    bool resume = false;     // "schedule"; else "none"
     bool refused = false;
     std::string refusedTopic, refusedPayload, refusedHint;  // the payload cut at 64 bytes
     std::vector<std::string> retainedTopics;  // each said once per subscription
@@ -45,7 +52,9 @@ struct MqttCommands {
 // Longer payloads are refused, and shown cut to this many bytes.
 const size_t mostCommandBytes = 64;
 
-// Adds one command, which arrived on the limit topic (isLimit) or the mode
-// topic, to what the loop will take.
-void controlAddCommand(MqttCommands *commands, const ControlRange &range, bool isLimit, const std::string &topic,
-                       const std::string &payload);
+enum class CommandTopic { limit, mode, preset };
+
+// Adds one command, which arrived on the topic of that setting, to what the
+// loop will take.
+void controlAddCommand(MqttCommands *commands, const ControlRange &range, CommandTopic setting,
+                       const std::string &topic, const std::string &payload);

@@ -32,9 +32,8 @@ struct MqttLink {
     MqttSettings settings;  // the URL's host and port, the user, the TLS files
     std::string base, availability;
     std::vector<MqttMessage> discovery;
-    bool controlled = false;
     ControlRange range = {0, 0, false};
-    std::string limitTopic, modeTopic;
+    std::string commandTopics[3];  // BASE/limit/set, BASE/mode/set, and BASE/preset/set with a schedule
 
     std::atomic<bool> connected{false}, stopping{false}, finished{false};
     std::atomic<long> queued{0}, written{0};
@@ -43,7 +42,7 @@ struct MqttLink {
     int pauseSeconds = 1;
     bool connackCame = false;  // in the attempt under way
     TlsWatch tls;
-    bool retainedSaid[2] = {false, false};  // limit, mode: in this subscription
+    bool retainedSaid[3] = {false, false, false};  // of each command topic: in this subscription
 
     // Handed over between the threads.
     std::mutex mutex;
@@ -116,10 +115,10 @@ static void onConnect(struct mosquitto *, void *data, int rc)
     // MQTT 3.1.1 subscriptions: the broker also delivers what it keeps
     // retained on them, with the retain flag, so that it can be refused.
     mosquitto_subscribe(link->mosq, nullptr, "homeassistant/status", 1);
-    if (link->controlled) {
-        mosquitto_subscribe(link->mosq, nullptr, link->limitTopic.c_str(), 1);
-        mosquitto_subscribe(link->mosq, nullptr, link->modeTopic.c_str(), 1);
-        link->retainedSaid[0] = link->retainedSaid[1] = false;
+    for (int setting = 0; setting < 3; ++setting) {
+        if (!link->commandTopics[setting].empty())
+            mosquitto_subscribe(link->mosq, nullptr, link->commandTopics[setting].c_str(), 1);
+        link->retainedSaid[setting] = false;
     }
     publishAll(link);
     link->connected = true;
@@ -127,14 +126,14 @@ static void onConnect(struct mosquitto *, void *data, int rc)
 
 // A command is never acted on when the broker kept it: it would be replayed
 // at every subscription, after every restart.
-static void takeCommand(MqttLink *link, const mosquitto_message *message, bool isLimit)
+static void takeCommand(MqttLink *link, const mosquitto_message *message, int setting)
 {
     std::string payload(static_cast<const char *>(message->payload), size_t(std::max(message->payloadlen, 0)));
     std::lock_guard<std::mutex> lock(link->mutex);
     if (!message->retain) {
-        controlAddCommand(&link->commands, link->range, isLimit, message->topic, payload);
-    } else if (!link->retainedSaid[!isLimit]) {
-        link->retainedSaid[!isLimit] = true;
+        controlAddCommand(&link->commands, link->range, CommandTopic(setting), message->topic, payload);
+    } else if (!link->retainedSaid[setting]) {
+        link->retainedSaid[setting] = true;
         link->commands.retainedTopics.push_back(message->topic);
     }
 }
@@ -142,9 +141,10 @@ static void takeCommand(MqttLink *link, const mosquitto_message *message, bool i
 static void onMessage(struct mosquitto *, void *data, const struct mosquitto_message *message)
 {
     MqttLink *link = static_cast<MqttLink *>(data);
-    std::string topic = message->topic;
-    if (link->controlled && (topic == link->limitTopic || topic == link->modeTopic)) {
-        takeCommand(link, message, topic == link->limitTopic);
+    const std::string topic = message->topic;
+    const std::string *commandTopic = std::find(link->commandTopics, link->commandTopics + 3, topic);
+    if (commandTopic != link->commandTopics + 3) {  // an unused one is empty, as no topic is
+        takeCommand(link, message, int(commandTopic - link->commandTopics));
     } else if (topic == "homeassistant/status" && !message->retain && message->payloadlen == 6 &&
                memcmp(message->payload, "online", 6) == 0) {
         // Home Assistant has started, maybe with a broker that lost what it kept.
@@ -220,7 +220,7 @@ static void runLink(MqttLink *link)
 }
 
 MqttLink *mqttStart(const MqttSettings &settings, int limitHalfDegrees, const char *port, const char *version,
-                    const ControlRange *control)
+                    const ControlRange *control, bool scheduled)
 {
     mosquitto_lib_init();
     MqttLink *link = new MqttLink;
@@ -230,12 +230,13 @@ MqttLink *mqttStart(const MqttSettings &settings, int limitHalfDegrees, const ch
     hostname[HOST_NAME_MAX] = '\0';
     link->base = settings.topic ? settings.topic : mqttDefaultBase(hostname, limitHalfDegrees, port);
     link->availability = mqttAvailabilityTopic(link->base);
-    link->discovery = mqttDiscoveryMessages(link->base, version, control);
+    link->discovery = mqttDiscoveryMessages(link->base, version, control, scheduled);
     if (control != nullptr) {
-        link->controlled = true;
         link->range = *control;
-        link->limitTopic = link->base + "/limit/set";
-        link->modeTopic = link->base + "/mode/set";
+        link->commandTopics[int(CommandTopic::limit)] = link->base + "/limit/set";
+        link->commandTopics[int(CommandTopic::mode)] = link->base + "/mode/set";
+        if (scheduled)
+            link->commandTopics[int(CommandTopic::preset)] = link->base + "/preset/set";
     }
 
     link->mosq = mosquitto_new(nullptr, true, link);

@@ -14,12 +14,13 @@ struct MqttLink;
 // output, and again only after the link has worked in between. The base
 // topic is the given one, or tempswitch/HOSTNAME/LIMIT (or /PATH with a
 // port). With control (--mqtt-control), it also takes commands on
-// BASE/limit/set and BASE/mode/set. At every connection, and when Home
+// BASE/limit/set and BASE/mode/set, and with a schedule (scheduled) on
+// BASE/preset/set. At every connection, and when Home
 // Assistant says it is online, it publishes the discovery configs and the
 // last cycle's messages. Returns nullptr when the library cannot be set up
 // (said).
 MqttLink *mqttStart(const MqttSettings &settings, int limitHalfDegrees, const char *port, const char *version,
-                    const ControlRange *control);
+                    const ControlRange *control, bool scheduled);
 
 // Publishes the cycle's messages, retained, when the link is up and not
 // behind; otherwise drops them.

@@ -1,7 +1,7 @@
 // Built without MQTT: the command line refuses --mqtt, so no link exists.
 #include "mqtt/mqtt_link.h"
 
-MqttLink *mqttStart(const MqttSettings &, int, const char *, const char *, const ControlRange *)
+MqttLink *mqttStart(const MqttSettings &, int, const char *, const char *, const ControlRange *, bool)
 {
     return nullptr;
 }

@@ -13,15 +13,33 @@ std::string mqttAvailabilityTopic(const std::string &base)
     return base + "/availability";
 }
 
+// The schedule's next point, and the end of a hold: the thermostat's
+// attributes in Home Assistant.
+static std::string scheduleAttributes(const LimitFacts &limits)
+{
+    std::string json;
+    if (limits.hasNext)
+        json += ",\"next_change\":\"" + isoLocalTime(limits.next) + "\",\"next_limit\":" +
+                std::to_string(limits.nextLimit / 2);
+    if (limits.held && limits.holdEnds)
+        json += ",\"hold_until\":\"" + isoLocalTime(limits.holdUntil) + "\"";
+    return "{" + (json.empty() ? json : json.substr(1)) + "}";
+}
+
 std::vector<MqttMessage> mqttStateMessages(const std::string &base, const CycleFacts &facts)
 {
-    std::vector<MqttMessage> messages = {{base + "/limit", std::to_string(facts.limitInUse / 2)}};
-    if (facts.mode != nullptr) {
-        std::string mode = facts.mode;
+    const LimitFacts &limits = facts.limits;
+    std::vector<MqttMessage> messages = {{base + "/limit", std::to_string(limits.inUse / 2)}};
+    if (limits.mode != nullptr) {
+        std::string mode = limits.mode;
         std::string action = mode == "off" ? "off" : facts.level != 255 ? "idle" : mode == "heat" ? "heating" : "cooling";
         messages.push_back({base + "/mode", mode});
         messages.push_back({base + "/action", action});
+        if (limits.scheduled)
+            messages.push_back({base + "/preset", limits.held ? "none" : "schedule"});
     }
+    if (limits.scheduled)
+        messages.push_back({base + "/schedule", scheduleAttributes(limits)});
     return messages;
 }
 
@@ -94,30 +112,39 @@ static MqttMessage entity(const std::string &base, const char *component, const 
     return {std::string("homeassistant/") + component + "/" + node + "/" + object + "/config", config};
 }
 
-static std::string thermostatKeys(const std::string &base, const ControlRange &range)
+static std::string thermostatKeys(const std::string &base, const ControlRange &range, bool scheduled)
 {
     const char *mode = controlModeName(range, false);
-    return ",\"modes\":[\"off\",\"" + std::string(mode) + "\"]" + topicKey("mode_command_topic", base + "/mode/set") +
-           topicKey("mode_state_topic", base + "/mode") + topicKey("temperature_command_topic", base + "/limit/set") +
-           topicKey("temperature_state_topic", base + "/limit") +
-           topicKey("current_temperature_topic", base + "/temperature") + topicKey("action_topic", base + "/action") +
-           ",\"min_temp\":" + std::to_string(range.minDegrees) + ",\"max_temp\":" + std::to_string(range.maxDegrees) +
-           ",\"temp_step\":1,\"precision\":0.5,\"temperature_unit\":\"C\"";
+    std::string keys =
+        ",\"modes\":[\"off\",\"" + std::string(mode) + "\"]" + topicKey("mode_command_topic", base + "/mode/set") +
+        topicKey("mode_state_topic", base + "/mode") + topicKey("temperature_command_topic", base + "/limit/set") +
+        topicKey("temperature_state_topic", base + "/limit") + topicKey("current_temperature_topic", base + "/temperature") +
+        topicKey("action_topic", base + "/action") + ",\"min_temp\":" + std::to_string(range.minDegrees) +
+        ",\"max_temp\":" + std::to_string(range.maxDegrees) + ",\"temp_step\":1,\"precision\":0.5,\"temperature_unit\":\"C\"";
+    if (scheduled)
+        keys += ",\"preset_modes\":[\"schedule\"]" + topicKey("preset_mode_command_topic", base + "/preset/set") +
+                topicKey("preset_mode_state_topic", base + "/preset") +
+                topicKey("json_attributes_topic", base + "/schedule");
+    return keys;
 }
 
-std::vector<MqttMessage> mqttDiscoveryMessages(const std::string &base, const char *version, const ControlRange *control)
+std::vector<MqttMessage> mqttDiscoveryMessages(const std::string &base, const char *version, const ControlRange *control,
+                                               bool scheduled)
 {
     const std::string celsius = ",\"device_class\":\"temperature\",\"unit_of_measurement\":\"\xC2\xB0" "C\"";
+    const std::string attributes = scheduled ? topicKey("json_attributes_topic", base + "/schedule") : "";
     std::vector<MqttMessage> messages = {
         entity(base, "sensor", "temperature", "Temperature",
                topicKey("state_topic", base + "/temperature") + celsius + ",\"state_class\":\"measurement\"", version),
         entity(base, "binary_sensor", "output", "Output",
                topicKey("state_topic", base + "/output") + ",\"device_class\":\"power\"", version),
         entity(base, "sensor", "limit", "Limit",
-               topicKey("state_topic", base + "/limit") + celsius + ",\"entity_category\":\"diagnostic\"", version),
+               topicKey("state_topic", base + "/limit") + celsius + ",\"entity_category\":\"diagnostic\"" + attributes,
+               version),
     };
     if (control != nullptr)
-        messages.push_back(entity(base, "climate", "thermostat", "Thermostat", thermostatKeys(base, *control), version));
+        messages.push_back(
+            entity(base, "climate", "thermostat", "Thermostat", thermostatKeys(base, *control, scheduled), version));
     else  // an empty retained config removes a thermostat left from a run with control
         messages.push_back({"homeassistant/climate/" + nodeId(base) + "/thermostat/config", ""});
     return messages;

@@ -27,12 +27,16 @@ std::vector<MqttMessage> mqttCycleMessages(const std::string &base, const CycleF
 
 // The limit in use; with --mqtt-control also the mode ("off", "cool",
 // "heat") and the action ("off" in mode off, else "cooling" or "heating"
-// at 255 and "idle" at 0).
+// at 255 and "idle" at 0). With --schedule, the JSON of the next point and
+// of a hold's end (BASE/schedule), and with control the preset: "schedule"
+// while the schedule rules, "none" during a hold.
 std::vector<MqttMessage> mqttStateMessages(const std::string &base, const CycleFacts &facts);
 
 // Home Assistant's MQTT discovery under homeassistant/: the temperature,
 // the output and the limit as entities of one device, named after the base
 // topic, each with the availability topic; with control, a thermostat too,
 // and without it an empty config that removes one left from an earlier run.
+// With a schedule the limit and the thermostat carry its attributes, and
+// the thermostat has the preset "schedule".
 std::vector<MqttMessage> mqttDiscoveryMessages(const std::string &base, const char *version,
-                                               const ControlRange *control);
+                                               const ControlRange *control, bool scheduled);

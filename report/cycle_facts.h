@@ -3,12 +3,26 @@
 #include <ctime>
 #include <string>
 
+#include "report/calendar.h"
+
+// The limit of a cycle's decision, and where it comes from.
+struct LimitFacts {
+    int inUse = 0;               // half degrees
+    const char *mode = nullptr;  // "off", "cool" or "heat" with --mqtt-control; nullptr without
+    bool scheduled = false;      // --schedule
+    bool held = false;           // a limit set over MQTT holds against the schedule
+    bool holdEnds = false;       // at holdUntil; else until the schedule is resumed
+    ZonedTime holdUntil;
+    bool hasNext = false;        // the schedule's next point: when, and its limit
+    ZonedTime next;
+    int nextLimit = 0;           // half degrees
+};
+
 // What one cycle did, as one value: the metrics file, MQTT and systemd report it.
 struct CycleFacts {
     int limit;               // half degrees: LIMIT as started, which names the instance
-    int limitInUse;          // half degrees: the limit of this cycle's decision
     const char *port;        // --port PATH, or nullptr
-    const char *mode;        // "off", "cool" or "heat" with --mqtt-control; nullptr without
+    LimitFacts limits;
     int reading;             // half degrees with --offset: this cycle's, or the last one when the read failed
     int level;               // of this cycle's output request
     long switches;           // level changes since the start

@@ -29,6 +29,6 @@ size_t metricsFormat(const CycleFacts &s, char *text, size_t size)
         "# HELP tempswitch_last_reading_timestamp_seconds Unix time of the last read that delivered a reading.\n"
         "# TYPE tempswitch_last_reading_timestamp_seconds gauge\n"
         "tempswitch_last_reading_timestamp_seconds{%s} %lld\n",
-        labels, readingText(s.reading).c_str(), labels, s.limitInUse / 2, labels, s.level, labels,
+        labels, readingText(s.reading).c_str(), labels, s.limits.inUse / 2, labels, s.level, labels,
         s.switches, labels, s.readFailures, labels, static_cast<long long>(s.lastReadingTime)));
 }

@@ -83,6 +83,11 @@ TEST_F(MonitorLoop, RejectsMissingOrMalformedLimitBeforeTouchingAnything)
         {{"--mqtt", "mqtt://broker", "--mqtt-control", "5:20", "25"}, "the limit 25 is outside --mqtt-control 5:20\n"},
         {{"--mqtt-control", "-5:5", "0"}, "--mqtt-control needs --mqtt URL: see tempswitch --help\n"},
         {{"--mqtt", "mqtt://broker", "--state", "s", "25"}, "--state needs --mqtt-control MIN:MAX: see tempswitch --help\n"},
+        // A schedule is read and checked at once; the lines of a bad one are in the schedule's own test.
+        {{"--schedule", "/nonexistent/s\n", "25"}, "cannot read --schedule \"/nonexistent/s\\n\": No such file or directory\n"},
+        {{"--schedule=/dev/null", "25"}, "invalid --schedule \"/dev/null\": it holds no point: give lines DAYS HH:MM "
+                                          "DEGREES, such as Mon..Fri 06:30 21, or a profile: start YYYY-MM-DD HH:MM and "
+                                          "lines +OFFSET DEGREES\n"},
     };
 #ifdef TEMPSWITCH_MQTT
     // TLS files, looked into when their options are taken, not at the first connection.

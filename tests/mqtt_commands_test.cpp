@@ -52,26 +52,40 @@ TEST(MqttCommands, OnlyExactValuesWithinTheRangeAreTaken)
     // Within a cycle: the last accepted value of each setting, the first refusal.
     MqttCommands taken;
     for (const char *payload : {"21", "abc", "23.0", "99"})
-        controlAddCommand(&taken, cooler, true, "t/limit/set", payload);
-    controlAddCommand(&taken, cooler, false, "t/mode/set", "off");
+        controlAddCommand(&taken, cooler, CommandTopic::limit, "t/limit/set", payload);
+    controlAddCommand(&taken, cooler, CommandTopic::mode, "t/mode/set", "off");
     EXPECT_TRUE(taken.any && taken.hasLimit && taken.hasMode && taken.off && taken.refused);
     EXPECT_EQ(taken.limit, 46);
     EXPECT_EQ(taken.refusedPayload, "abc");
     EXPECT_EQ(taken.refusedHint, "give a whole number of degrees from -5 to 40, such as 40 or 40.0");
+    // Of a limit (a hold) and the preset, the later wins: "schedule" after a limit resumes the schedule.
+    controlAddCommand(&taken, cooler, CommandTopic::preset, "t/preset/set", "schedule");
+    EXPECT_TRUE(taken.hasPreset && taken.resume && !taken.hasLimit);
+    controlAddCommand(&taken, cooler, CommandTopic::limit, "t/limit/set", "22");
+    EXPECT_TRUE(taken.hasLimit && !taken.hasPreset);
+    MqttCommands presets;
+    for (const char *payload : {"Schedule", "none ", "hold", "none"})
+        controlAddCommand(&presets, cooler, CommandTopic::preset, "t/preset/set", payload);
+    EXPECT_TRUE(presets.hasPreset && !presets.resume);
+    EXPECT_EQ(presets.refusedHint, "give schedule or none");
 
-    // The state file: what it keeps, and why one is not taken.
-    int limit = 0;
-    bool off = false;
+    // The state file: what it keeps, a hold against the schedule, and why one is not taken.
+    StoredControl stored;
     std::string reason;
-    EXPECT_EQ(controlStateFormat(cooler, 44, true), "limit 22\nmode off\n");
-    EXPECT_TRUE(controlStateParse("limit 22\nmode off\n", cooler, &limit, &off, &reason) && limit == 44 && off);
-    EXPECT_FALSE(controlStateParse("limit 22\nmode heat\n", cooler, &limit, &off, &reason));
+    EXPECT_EQ(controlStateFormat(cooler, {44, true}), "limit 22\nmode off\n");
+    EXPECT_EQ(controlStateFormat(cooler, {44, false, true, 1765311185}), "limit 22\nmode cool\nhold 1765311185\n");
+    EXPECT_TRUE(controlStateParse("limit 22\nmode off\n", cooler, &stored, &reason) && stored.limit == 44 && stored.off &&
+                !stored.held);
+    EXPECT_TRUE(controlStateParse("limit 22\nmode cool\nhold 1765311185\n", cooler, &stored, &reason) && stored.held &&
+                stored.holdStart == 1765311185 && !stored.off);
+    EXPECT_FALSE(controlStateParse("limit 22\nmode heat\n", cooler, &stored, &reason));
     EXPECT_EQ(reason, "its mode heat is not this instance's: off or cool");
-    EXPECT_FALSE(controlStateParse("limit 50\nmode cool\n", cooler, &limit, &off, &reason));
+    EXPECT_FALSE(controlStateParse("limit 50\nmode cool\n", cooler, &stored, &reason));
     EXPECT_EQ(reason, "its limit 50 is outside --mqtt-control -5:40");
     for (const char *bad : {"", "limit 22\n", "limit 22\nmode off", "mode off\nlimit 22\n", "limit x\nmode off\n",
-                            "limit 22\nmode off\nmore\n", "limit 22\nmode warm\n"}) {
-        EXPECT_FALSE(controlStateParse(bad, cooler, &limit, &off, &reason)) << bad;
+                            "limit 22\nmode off\nmore\n", "limit 22\nmode warm\n", "limit 22\nmode off\nhold\n",
+                            "limit 22\nmode off\nhold -5\n", "limit 22\nmode off\nhold 5", "limit 22\nmode off\nhold 5\n\n"}) {
+        EXPECT_FALSE(controlStateParse(bad, cooler, &stored, &reason)) << bad;
         EXPECT_EQ(reason, "it is not two lines \"limit N\" and \"mode M\"") << bad;
     }
 }

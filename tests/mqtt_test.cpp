@@ -6,6 +6,7 @@
 #include <csignal>
 #include <map>
 
+#include "report/calendar.h"
 #include "sim/mqtt_broker.h"
 #include "tempswitch_fixture.h"
 
@@ -224,6 +225,110 @@ TEST_F(Mqtt, ControlTakesLimitAndModeKeepsThemAndRefusesWhatCouldDoHarm)
                                               "limit 20 set over MQTT"}));
     run->signal(SIGTERM);
     run->wait();
+}
+
+// A schedule in Berlin's time, with a limit set from Home Assistant held
+// until its next point. Each run's clock starts where the step needs it and
+// runs at its real pace, an hour clear of the points that it must not reach.
+TEST_F(Mqtt, ScheduleHoldsASetLimitUntilItsNextPointThroughRestarts)
+{
+    sim::Device &sensor = usb.add();
+    sensor.setReadings({46});
+    const int port = sim::freeTcpPort();
+    sim::MqttBroker mosquitto(port);
+    ASSERT_TRUE(mosquitto.running());
+    sim::MqttWatch ha(port, {"test/ts/#", "homeassistant/#"});
+    const std::filesystem::path schedule = directory() / "s", state = directory() / "tempswitch.state";
+    std::ofstream(schedule) << "* 06:00 24\n* 22:00 27\n";
+    // Left by a run without a schedule: its mode stays, its limit gives way.
+    std::ofstream(state) << "limit 30\nmode cool\n";
+    const std::vector<std::string> args = {"--mqtt", "mqtt://127.0.0.1:" + std::to_string(port), "--mqtt-topic=test/ts",
+                                           "--mqtt-control", "5:40", "--schedule", "s", "25"};
+    auto startAt = [&](const std::string &time) -> sim::ProgramRun & {
+        return start(sim::RunOptions{.args = args, .environment = {"TZ=Europe/Berlin"}, .faketime = "@2026-12-09 " + time});
+    };
+    auto said = [](sim::ProgramRun &run) {
+        run.signal(SIGTERM);
+        run.wait();
+        std::vector<std::string> lines;
+        for (const std::string &line : run.lines())
+            if (line.rfind("\x89\xB7", 0) != 0)
+                lines.push_back(line);
+        return lines;
+    };
+    auto heard = [&](size_t from, const std::string &topic, const std::string &payload) {
+        return ha.waitFor([&](const auto &m) { return lastOn(m, topic, from) == payload; });
+    };
+    const std::string attributes = "{\"next_change\":\"2026-12-09T22:00:00+01:00\",\"next_limit\":27";
+
+    // 21:00: the schedule's 24, its next point as the thermostat's attributes, the preset "schedule".
+    sim::ProgramRun *run = &startAt("21:00:00");
+    // A cycle's messages come in order: the limit, the mode, the action, the preset, the attributes.
+    ASSERT_TRUE(heard(0, "test/ts/schedule", attributes + "}")) << run->output();
+    EXPECT_EQ(lastOn(ha.messages(), "test/ts/limit"), "24");
+    EXPECT_EQ(lastOn(ha.messages(), "test/ts/preset"), "schedule");
+    const std::string climate = lastOn(ha.messages(), "homeassistant/climate/test_ts/thermostat/config");
+    for (const char *field : {"\"preset_modes\":[\"schedule\"]", "\"preset_mode_command_topic\":\"test/ts/preset/set\"",
+                              "\"preset_mode_state_topic\":\"test/ts/preset\"",
+                              "\"json_attributes_topic\":\"test/ts/schedule\""})
+        EXPECT_NE(climate.find(field), std::string::npos) << field << " in " << climate;
+    EXPECT_NE(lastOn(ha.messages(), "homeassistant/sensor/test_ts/limit/config").find("\"json_attributes_topic\""),
+              std::string::npos);
+
+    // Home Assistant sets 22: held until 22:00, and kept with the moment the hold began.
+    size_t from = ha.messages().size();
+    ha.publish("test/ts/limit/set", "22");
+    ASSERT_TRUE(heard(from, "test/ts/preset", "none")) << run->output();
+    EXPECT_EQ(lastOn(ha.messages(), "test/ts/limit", from), "22");
+    EXPECT_TRUE(heard(from, "test/ts/schedule", attributes + ",\"hold_until\":\"2026-12-09T22:00:00+01:00\"}"));
+    const std::string kept = readFile(state);
+    const long long began = kept.size() > 24 ? atoll(kept.c_str() + 24) : 0;
+    const long long nine = daysFromCivil(2026, 12, 9) * 86400 + 20 * 3600;  // 21:00 in Berlin
+    EXPECT_EQ(kept.substr(0, 24), "limit 22\nmode cool\nhold ");
+    EXPECT_TRUE(began >= nine && began < nine + 600) << kept;
+    EXPECT_EQ(said(*run), (std::vector<std::string>{"mode cool from tempswitch.state, as last set over MQTT",
+                                                    "limit 24 from the schedule", "limit 22 set over MQTT"}));
+
+    // 21:30, a restart within the hold: held from the start on.
+    from = ha.messages().size();
+    run = &startAt("21:30:00");
+    ASSERT_TRUE(heard(from, "test/ts/limit", "22")) << run->output();
+    EXPECT_TRUE(heard(from, "test/ts/preset", "none"));
+    EXPECT_EQ(said(*run), (std::vector<std::string>{"limit 22 and mode cool from tempswitch.state, as last set over "
+                                                    "MQTT, held until 2026-12-09T22:00:00+01:00"}));
+
+    // 22:00:30, a start after the hold's end: the schedule rules, and the file forgets the hold.
+    from = ha.messages().size();
+    run = &startAt("22:00:30");
+    ASSERT_TRUE(heard(from, "test/ts/limit", "27")) << run->output();
+    EXPECT_TRUE(heard(from, "test/ts/preset", "schedule"));
+    EXPECT_TRUE(heard(from, "test/ts/schedule", "{\"next_change\":\"2026-12-10T06:00:00+01:00\",\"next_limit\":24}"));
+    EXPECT_EQ(readFile(state), "limit 22\nmode cool\n");
+
+    // The preset none holds the limit in use; an edit that brings a point nearer ends the hold there.
+    from = ha.messages().size();
+    ha.publish("test/ts/preset/set", "none");
+    ASSERT_TRUE(heard(from, "test/ts/preset", "none")) << run->output();
+    EXPECT_TRUE(heard(from, "test/ts/schedule",
+                      "{\"next_change\":\"2026-12-10T06:00:00+01:00\",\"next_limit\":24,"
+                      "\"hold_until\":\"2026-12-10T06:00:00+01:00\"}"));
+    std::ofstream(directory() / "s.new") << "* 06:00 24\n* 22:00 27\n* 23:00 25\n";
+    std::filesystem::rename(directory() / "s.new", schedule);
+    ASSERT_TRUE(heard(from, "test/ts/schedule",
+                      "{\"next_change\":\"2026-12-09T23:00:00+01:00\",\"next_limit\":25,"
+                      "\"hold_until\":\"2026-12-09T23:00:00+01:00\"}"))
+        << run->output();
+    // "schedule" ends it at once; a preset that is neither is refused.
+    from = ha.messages().size();
+    ha.publish("test/ts/preset/set", "hold");
+    ha.publish("test/ts/preset/set", "schedule");
+    ASSERT_TRUE(heard(from, "test/ts/preset", "schedule")) << run->output();
+    EXPECT_EQ(lastOn(ha.messages(), "test/ts/limit", from), "27");
+    EXPECT_EQ(said(*run), (std::vector<std::string>{"mode cool from tempswitch.state, as last set over MQTT",
+                                                    "limit 27 from the schedule", "preset none set over MQTT",
+                                                    "read the changed --schedule \"s\": 3 weekly points",
+                                                    "refused MQTT command on test/ts/preset/set \"hold\": give schedule or none",
+                                                    "preset schedule set over MQTT", "limit 27 from the schedule"}));
 }
 
 }  // namespace

@@ -115,6 +115,9 @@ TEST_F(ServiceNotify, AfterEndSendsTheFailsafeLevelOnlyWhenTheRunCouldNot)
          "<4>the service exited with status 203" + sent},
         // Without --failsafe there is no level to send.
         {{"SERVICE_RESULT=signal", "EXIT_CODE=killed", "EXIT_STATUS=KILL"}, "", {}},
+        // A schedule that is gone with the run is not read.
+        {{"SERVICE_RESULT=signal", "EXIT_CODE=killed", "EXIT_STATUS=KILL"}, "<4>the service ended by signal KILL" + sent,
+         {"--failsafe", "0", "--schedule", "/gone/lab.schedule"}},
         {{"SERVICE_RESULT=signal", "EXIT_CODE=killed", "EXIT_STATUS=KILL"},
          "<3>the service ended by signal KILL: fail-safe level 0 not sent: no sensor found at port 1-9",
          {"--failsafe", "0", "--port", "1-9"}},

@@ -63,7 +63,7 @@ bool takesValue(const char *option)
 {
     for (const char *name : {"--hysteresis", "--min-on", "--min-off", "--failsafe", "--offset", "--metrics", "--port",
                              "--mqtt", "--mqtt-ca", "--mqtt-cert", "--mqtt-key", "--mqtt-password-file", "--mqtt-topic",
-                             "--mqtt-control", "--state"})
+                             "--mqtt-control", "--state", "--schedule"})
         if (strcmp(option, name) == 0)
             return true;
     return false;

@@ -1,4 +1,4 @@
-#include "monitor/limit_argument.h"
+#include "control/limit_argument.h"
 
 #include <cstdint>
 

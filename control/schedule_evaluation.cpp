@@ -1,0 +1,147 @@
+#include "control/schedule_evaluation.h"
+
+#include <algorithm>
+#include <iterator>
+
+namespace {
+
+// How the zone runs around one local day: one offset, or a change from one
+// to another at an instant. A day's local times lie within 26 hours of its
+// wall-clock span, whatever the zone.
+struct DayZone {
+    long before, after;  // seconds east of UTC
+    time_t change;       // the first instant of the offset after, when the two differ
+};
+
+DayZone dayZone(int64_t day, TimeZone zone)
+{
+    const time_t midnight = time_t(day * 86400);
+    time_t early = midnight - 26 * 3600, late = midnight + 50 * 3600;
+    DayZone found = {zone(early).utcOffset, zone(late).utcOffset, 0};
+    if (found.before != found.after) {
+        while (late - early > 1) {
+            const time_t middle = early + (late - early) / 2;
+            (zone(middle).utcOffset == found.before ? early : late) = middle;
+        }
+        found.change = late;
+        found.after = zone(late).utcOffset;
+    }
+    return found;
+}
+
+// The first instant at or after a local second of the day: the wall time
+// read back through the offset before the change, else the one after, else
+// (the clocks skipped it) the change itself.
+time_t momentIn(const DayZone &zone, int64_t day, int second)
+{
+    const time_t wall = time_t(day * 86400 + second);
+    const time_t early = wall - zone.before, late = wall - zone.after;
+    if (zone.before == zone.after || early < zone.change)
+        return early;
+    return late >= zone.change ? late : zone.change;
+}
+
+time_t pointMoment(const DayZone &zone, int64_t day, const WeeklyPoint &point)
+{
+    return momentIn(zone, day, point.minute * 60);
+}
+
+// Points take effect in the order of their days, minutes and lines, so the
+// one in force is the last that has, and the next one the first that has
+// not. A week back and ahead holds both, since every point recurs weekly.
+ScheduleNow weeklyAt(const Schedule &schedule, time_t now, TimeZone zone)
+{
+    ScheduleNow result;
+    const int64_t today = zone(now).day;
+    for (int64_t day = today + 1; day >= today - 8 && !result.hasLimit; --day) {
+        const std::vector<WeeklyPoint> &points = schedule.weekly[weekdayOf(day)];
+        if (points.empty())
+            continue;
+        const DayZone around = dayZone(day, zone);
+        auto taken = std::partition_point(points.begin(), points.end(), [&](const WeeklyPoint &p) {
+            return pointMoment(around, day, p) <= now;
+        });
+        if (taken != points.begin()) {
+            result.hasLimit = true;
+            result.limit = std::prev(taken)->limit;
+        }
+    }
+    for (int64_t day = today - 1; day <= today + 8 && !result.hasNext; ++day) {
+        const std::vector<WeeklyPoint> &points = schedule.weekly[weekdayOf(day)];
+        if (points.empty())
+            continue;
+        const DayZone around = dayZone(day, zone);
+        auto next = std::partition_point(points.begin(), points.end(), [&](const WeeklyPoint &p) {
+            return pointMoment(around, day, p) <= now;
+        });
+        if (next == points.end())
+            continue;
+        // Of the points that take effect at that moment (those the clocks
+        // skip, one day and time written twice), the latest local time
+        // wins, then the later line; past midnight, the next day's.
+        const time_t at = pointMoment(around, day, *next);
+        const WeeklyPoint *winner = &*std::prev(std::partition_point(next, points.end(), [&](const WeeklyPoint &p) {
+            return pointMoment(around, day, p) <= at;
+        }));
+        const std::vector<WeeklyPoint> &following = schedule.weekly[weekdayOf(day + 1)];
+        const DayZone aroundFollowing = dayZone(day + 1, zone);
+        for (const WeeklyPoint &p : following) {
+            if (pointMoment(aroundFollowing, day + 1, p) > at)
+                break;
+            winner = &p;
+        }
+        result.hasNext = true;
+        result.next = {at, zone(at).utcOffset};
+        result.nextLimit = winner->limit;
+    }
+    return result;
+}
+
+// Offsets count elapsed seconds from the start, whatever the clocks do.
+ScheduleNow profileAt(const Schedule &schedule, time_t now, TimeZone zone)
+{
+    ScheduleNow result;
+    const std::vector<ProfilePoint> &points = schedule.profilePoints;
+    const time_t start = firstLocalMoment(schedule.startDay, schedule.startMinute * 60, zone);
+    const int64_t elapsed = int64_t(now) - start;
+    auto byOffset = [](int64_t offset, const ProfilePoint &p) { return offset < p.offset; };
+    auto next = std::upper_bound(points.begin(), points.end(), elapsed, byOffset);
+    if (next != points.begin()) {
+        // Of points at one offset (a step), the last holds from there on.
+        const ProfilePoint &from = *std::prev(next);
+        result.hasLimit = true;
+        result.limit = next == points.end()
+                           ? from.limit
+                           : 2 * rampDegrees(from.limit / 2, next->limit / 2, elapsed - from.offset,
+                                             next->offset - from.offset);
+    }
+    if (next != points.end()) {
+        const time_t at = time_t(start + next->offset);
+        result.hasNext = true;
+        result.next = {at, zone(at).utcOffset};
+        result.nextLimit = std::prev(std::upper_bound(next, points.end(), next->offset, byOffset))->limit;
+    }
+    return result;
+}
+
+}  // namespace
+
+ScheduleNow scheduleAt(const Schedule &schedule, time_t now, TimeZone zone)
+{
+    return schedule.profile ? profileAt(schedule, now, zone) : weeklyAt(schedule, now, zone);
+}
+
+time_t firstLocalMoment(int64_t day, int second, TimeZone zone)
+{
+    return momentIn(dayZone(day, zone), day, second);
+}
+
+int rampDegrees(int from, int to, int64_t elapsed, int64_t span)
+{
+    // The line's value times span; degrees below 2^30 and a span below a
+    // century of seconds keep it within 63 bits.
+    const int64_t scaled = int64_t(from) * (span - elapsed) + int64_t(to) * elapsed;
+    const int64_t whole = floorDivide(scaled, span), rest = scaled - whole * span;
+    const bool up = 2 * rest > span || (2 * rest == span && to > from);
+    return int(whole + up);
+}
