@@ -41,23 +41,52 @@ time_t momentIn(const DayZone &zone, int64_t day, int second)
     return late >= zone.change ? late : zone.change;
 }
 
+// The zones of the few days that one evaluation looks at, each asked once.
+struct DayZones {
+    TimeZone zone;
+    int64_t days[4];
+    DayZone zones[4];
+    int known = 0;
+
+    const DayZone &of(int64_t day)
+    {
+        for (int i = 0; i < known; ++i)
+            if (days[i] == day)
+                return zones[i];
+        const int slot = known < 4 ? known++ : 3;
+        days[slot] = day;
+        zones[slot] = dayZone(day, zone);
+        return zones[slot];
+    }
+};
+
 time_t pointMoment(const DayZone &zone, int64_t day, const WeeklyPoint &point)
 {
     return momentIn(zone, day, point.minute * 60);
 }
 
+long offsetAt(const DayZone &zone, time_t at)
+{
+    return zone.before == zone.after || at < zone.change ? zone.before : zone.after;
+}
+
 // Points take effect in the order of their days, minutes and lines, so the
 // one in force is the last that has, and the next one the first that has
 // not. A week back and ahead holds both, since every point recurs weekly.
+// Yesterday's points have all taken effect once today's date is local;
+// tomorrow's may have only if the clocks went back over midnight.
 ScheduleNow weeklyAt(const Schedule &schedule, time_t now, TimeZone zone)
 {
     ScheduleNow result;
+    DayZones zones = {zone, {}, {}};
     const int64_t today = zone(now).day;
-    for (int64_t day = today + 1; day >= today - 8 && !result.hasLimit; --day) {
+    const DayZone todays = zones.of(today);
+    const bool wentBack = todays.after < todays.before;
+    for (int64_t day = wentBack ? today + 1 : today; day >= today - 8 && !result.hasLimit; --day) {
         const std::vector<WeeklyPoint> &points = schedule.weekly[weekdayOf(day)];
         if (points.empty())
             continue;
-        const DayZone around = dayZone(day, zone);
+        const DayZone around = zones.of(day);
         auto taken = std::partition_point(points.begin(), points.end(), [&](const WeeklyPoint &p) {
             return pointMoment(around, day, p) <= now;
         });
@@ -66,11 +95,11 @@ ScheduleNow weeklyAt(const Schedule &schedule, time_t now, TimeZone zone)
             result.limit = std::prev(taken)->limit;
         }
     }
-    for (int64_t day = today - 1; day <= today + 8 && !result.hasNext; ++day) {
+    for (int64_t day = today; day <= today + 8 && !result.hasNext; ++day) {
         const std::vector<WeeklyPoint> &points = schedule.weekly[weekdayOf(day)];
         if (points.empty())
             continue;
-        const DayZone around = dayZone(day, zone);
+        const DayZone around = zones.of(day);
         auto next = std::partition_point(points.begin(), points.end(), [&](const WeeklyPoint &p) {
             return pointMoment(around, day, p) <= now;
         });
@@ -84,14 +113,16 @@ ScheduleNow weeklyAt(const Schedule &schedule, time_t now, TimeZone zone)
             return pointMoment(around, day, p) <= at;
         }));
         const std::vector<WeeklyPoint> &following = schedule.weekly[weekdayOf(day + 1)];
-        const DayZone aroundFollowing = dayZone(day + 1, zone);
-        for (const WeeklyPoint &p : following) {
-            if (pointMoment(aroundFollowing, day + 1, p) > at)
-                break;
-            winner = &p;
+        if (!following.empty() && winner == &points.back()) {
+            const DayZone aroundFollowing = zones.of(day + 1);
+            for (const WeeklyPoint &p : following) {
+                if (pointMoment(aroundFollowing, day + 1, p) > at)
+                    break;
+                winner = &p;
+            }
         }
         result.hasNext = true;
-        result.next = {at, zone(at).utcOffset};
+        result.next = {at, offsetAt(around, at)};
         result.nextLimit = winner->limit;
     }
     return result;

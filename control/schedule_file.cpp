@@ -1,5 +1,6 @@
 #include "control/schedule_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -11,20 +12,34 @@
 // A thousand points take some 20 kB; a file much larger is not a schedule.
 static const size_t mostBytes = 1 << 20;
 
-bool scheduleFileRead(const char *path, std::string *text)
+bool scheduleFileReadInto(const char *path, std::vector<char> *buffer, size_t *length)
 {
     int file = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (file < 0)
         return false;
-    text->clear();
-    char buffer[16384];
+    if (buffer->size() < 16384)
+        buffer->resize(16384);
     ssize_t got = 0;
-    while ((got = read(file, buffer, sizeof buffer)) > 0 && text->size() <= mostBytes)
-        text->append(buffer, size_t(got));
-    const int error = got < 0 ? errno : text->size() > mostBytes ? EFBIG : 0;
+    *length = 0;
+    while ((got = read(file, buffer->data() + *length, buffer->size() - *length)) > 0) {
+        *length += size_t(got);
+        if (*length == buffer->size() && *length <= mostBytes)
+            buffer->resize(std::min(2 * buffer->size(), mostBytes + 1));
+    }
+    const int error = got < 0 ? errno : *length > mostBytes ? EFBIG : 0;
     close(file);
     errno = error;
     return error == 0;
+}
+
+bool scheduleFileRead(const char *path, std::string *text)
+{
+    std::vector<char> buffer;
+    size_t length = 0;
+    if (!scheduleFileReadInto(path, &buffer, &length))
+        return false;
+    text->assign(buffer.data(), length);
+    return true;
 }
 
 std::string scheduleFaultText(const char *path, const ScheduleFault &fault)
@@ -35,11 +50,14 @@ std::string scheduleFaultText(const char *path, const ScheduleFault &fault)
 
 bool scheduleFileLook(ScheduleFile *file)
 {
-    std::string text;
-    const int error = scheduleFileRead(file->path, &text) ? 0 : errno;
-    const bool changed = error != file->error || text != file->text;
+    size_t length = 0;
+    const int error = scheduleFileReadInto(file->path, &file->buffer, &length) ? 0 : errno;
+    const bool changed = error != file->error ||
+                         (error == 0 && (length != file->text.size() ||
+                                         memcmp(file->buffer.data(), file->text.data(), length) != 0));
     if (!changed && file->troubleSaid)
         return false;
+    std::string text = error == 0 ? std::string(file->buffer.data(), length) : std::string();
     Schedule schedule;
     ScheduleFault fault;
     const bool parsed = error == 0 && scheduleParse(text, file->inRange ? &file->range : nullptr, &schedule, &fault);

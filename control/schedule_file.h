@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "control/schedule.h"
 #include "mqtt/mqtt_commands.h"
@@ -12,6 +13,7 @@ struct ScheduleFile {
     ControlRange range = {0, 0, false};
     Schedule schedule;           // in use
     std::string text;            // what the file held at the last look
+    std::vector<char> buffer;    // what a look reads into, kept so that a look copies nothing more
     int error = 0;               // why the last look could not read it; 0 when it could
     bool troubleSaid = true;     // what was wrong at the last look has been said, or nothing was
 };
@@ -19,6 +21,9 @@ struct ScheduleFile {
 // The whole file, up to 1 MiB, into *text; false (errno set) when it cannot
 // be read. Neither a FIFO nor a device makes it wait.
 bool scheduleFileRead(const char *path, std::string *text);
+
+// The same into the first *length bytes of *buffer, which grows as needed.
+bool scheduleFileReadInto(const char *path, std::vector<char> *buffer, size_t *length);
 
 // "invalid --schedule "FILE" line N: REASON", or without the line when the
 // file as a whole is at fault.

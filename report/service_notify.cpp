@@ -1,7 +1,7 @@
 #include "report/service_notify.h"
 
+#include <cstdio>
 #include <cstdlib>
-#include <string>
 
 #ifdef TEMPSWITCH_SYSTEMD
 #include <systemd/sd-daemon.h>
@@ -26,17 +26,17 @@ void notifyCycle(const CycleFacts &facts, bool watchdog)
 {
     // "°C" in UTF-8: systemctl status shows it as it is, whatever --utf8 says.
     const LimitFacts &limits = facts.limits;
-    std::string message = "STATUS=" + readingText(facts.reading) + " \xC2\xB0" "C, output " +
-                          std::to_string(facts.level) + ", limit " + std::to_string(limits.inUse / 2);
-    if (limits.held)
-        message += " held";
-    if (limits.mode != nullptr)
-        message += std::string(", mode ") + limits.mode;
-    if (limits.hasNext)
-        message += ", next " + std::to_string(limits.nextLimit / 2) + " at " + shortLocalTime(limits.next);
-    if (watchdog)
-        message += "\nWATCHDOG=1";
-    sd_notify(0, message.c_str());
+    char message[256];
+    size_t length = size_t(snprintf(message, sizeof message, "STATUS=%s \xC2\xB0" "C, output %d, limit %d%s%s%s",
+                                    readingText(facts.reading).c_str(), facts.level, limits.inUse / 2,
+                                    limits.held ? " held" : "", limits.mode ? ", mode " : "",
+                                    limits.mode ? limits.mode : ""));
+    if (limits.hasNext && length < sizeof message)
+        length += size_t(snprintf(message + length, sizeof message - length, ", next %d at %s", limits.nextLimit / 2,
+                                  shortLocalTime(limits.next).c_str()));
+    if (watchdog && length < sizeof message)
+        snprintf(message + length, sizeof message - length, "\nWATCHDOG=1");
+    sd_notify(0, message);
 }
 
 void notifyStopping()

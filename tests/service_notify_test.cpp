@@ -79,6 +79,16 @@ TEST_F(ServiceNotify, ReadyAfterTheFirstReadingThenStatusAndWatchdogEachCycleAnd
     long readings = long(run.lines().size());
     EXPECT_TRUE(statuses == readings || statuses == readings - 1) << statuses << " statuses, " << readings << " readings";
     EXPECT_FALSE(fs::exists(metrics));
+
+    // With a schedule the status names the next point, in local time.
+    sensor.setReadings({49});
+    std::ofstream(directory() / "s") << "* 06:00 20\nThu 05:00 26\n";
+    sim::ProgramRun &scheduled = start({"--schedule", "s", "25"}, "@2026-12-09 12:00:00",
+                                       {"NOTIFY_SOCKET=" + socketPath.string(), "TZ=Asia/Tokyo"});
+    ASSERT_EQ(manager.receive(), "READY=1");
+    EXPECT_EQ(manager.receive(), "STATUS=24.5 " + degree + ", output 255, limit 20, next 26 at Thu 05:00");
+    scheduled.signal(SIGTERM);
+    scheduled.wait();
 }
 
 // tempswitch --after-end, as ExecStopPost= runs it with what systemd says of
