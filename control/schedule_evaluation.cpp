@@ -65,6 +65,14 @@ time_t pointMoment(const DayZone &zone, int64_t day, const WeeklyPoint &point)
     return momentIn(zone, day, point.minute * 60);
 }
 
+// The first of a day's points, from `from` on, that has not taken effect by `at`.
+std::vector<WeeklyPoint>::const_iterator firstAfter(std::vector<WeeklyPoint>::const_iterator from,
+                                                    const std::vector<WeeklyPoint> &points, const DayZone &zone,
+                                                    int64_t day, time_t at)
+{
+    return std::partition_point(from, points.end(), [&](const WeeklyPoint &p) { return pointMoment(zone, day, p) <= at; });
+}
+
 long offsetAt(const DayZone &zone, time_t at)
 {
     return zone.before == zone.after || at < zone.change ? zone.before : zone.after;
@@ -86,10 +94,7 @@ ScheduleNow weeklyAt(const Schedule &schedule, time_t now, TimeZone zone)
         const std::vector<WeeklyPoint> &points = schedule.weekly[weekdayOf(day)];
         if (points.empty())
             continue;
-        const DayZone around = zones.of(day);
-        auto taken = std::partition_point(points.begin(), points.end(), [&](const WeeklyPoint &p) {
-            return pointMoment(around, day, p) <= now;
-        });
+        auto taken = firstAfter(points.begin(), points, zones.of(day), day, now);
         if (taken != points.begin()) {
             result.hasLimit = true;
             result.limit = std::prev(taken)->limit;
@@ -100,18 +105,14 @@ ScheduleNow weeklyAt(const Schedule &schedule, time_t now, TimeZone zone)
         if (points.empty())
             continue;
         const DayZone around = zones.of(day);
-        auto next = std::partition_point(points.begin(), points.end(), [&](const WeeklyPoint &p) {
-            return pointMoment(around, day, p) <= now;
-        });
+        auto next = firstAfter(points.begin(), points, around, day, now);
         if (next == points.end())
             continue;
         // Of the points that take effect at that moment (those the clocks
         // skip, one day and time written twice), the latest local time
         // wins, then the later line; past midnight, the next day's.
         const time_t at = pointMoment(around, day, *next);
-        const WeeklyPoint *winner = &*std::prev(std::partition_point(next, points.end(), [&](const WeeklyPoint &p) {
-            return pointMoment(around, day, p) <= at;
-        }));
+        const WeeklyPoint *winner = &*std::prev(firstAfter(next, points, around, day, at));
         const std::vector<WeeklyPoint> &following = schedule.weekly[weekdayOf(day + 1)];
         if (!following.empty() && winner == &points.back()) {
             const DayZone aroundFollowing = zones.of(day + 1);

@@ -169,10 +169,7 @@ TEST_F(Mqtt, ControlTakesLimitAndModeKeepsThemAndRefusesWhatCouldDoHarm)
     EXPECT_EQ(outputLevels().back(), 0);
     run->signal(SIGTERM);
     EXPECT_EQ(run->wait(), 128 + SIGTERM);
-    std::vector<std::string> said;
-    for (const std::string &line : run->lines())
-        if (line.rfind("\x89\xB7", 0) != 0)
-            said.push_back(line);
+    std::vector<std::string> said = saidLines(*run);
     std::vector<std::string> expected = {
         "ignored a retained MQTT command on test/ts/limit/set: commands must not be retained", "limit 22 set over MQTT"};
     for (const auto &[setting, payload] : bad)
@@ -215,10 +212,7 @@ TEST_F(Mqtt, ControlTakesLimitAndModeKeepsThemAndRefusesWhatCouldDoHarm)
     ASSERT_TRUE(waitForText(*run, "limit 20 set over MQTT\n")) << run->output();
     ASSERT_TRUE(run->waitForLines(run->lines().size() + 2));
     EXPECT_EQ(outputLevels().back(), 255);
-    said.clear();
-    for (const std::string &line : run->lines())
-        if (line.rfind("\x89\xB7", 0) != 0)
-            said.push_back(line);
+    said = saidLines(*run);
     // The command planted at the beginning is still kept by the broker.
     EXPECT_EQ(said, (std::vector<std::string>{expected[0], "limit 21 set over MQTT",
                                               "cannot write gone/tempswitch.state: No such file or directory",
@@ -250,11 +244,7 @@ TEST_F(Mqtt, ScheduleHoldsASetLimitUntilItsNextPointThroughRestarts)
     auto said = [](sim::ProgramRun &run) {
         run.signal(SIGTERM);
         run.wait();
-        std::vector<std::string> lines;
-        for (const std::string &line : run.lines())
-            if (line.rfind("\x89\xB7", 0) != 0)
-                lines.push_back(line);
-        return lines;
+        return saidLines(run);
     };
     auto heard = [&](size_t from, const std::string &topic, const std::string &payload) {
         return ha.waitFor([&](const auto &m) { return lastOn(m, topic, from) == payload; });

@@ -312,11 +312,7 @@ TEST_F(ScheduleRun, LimitChangesAtItsPointAndEditsAreTakenOrRefusedOnce)
     EXPECT_NE(readFile(directory() / "m.prom").find(limitLine + "18\n"), std::string::npos);
     again.signal(SIGTERM);
     again.wait();
-    std::vector<std::string> said;
-    for (const std::string &line : again.lines())
-        if (line.rfind("\x89\xB7", 0) != 0)
-            said.push_back(line);
-    EXPECT_EQ(said, (std::vector<std::string>{"limit 30 from the schedule",
+    EXPECT_EQ(saidLines(again), (std::vector<std::string>{"limit 30 from the schedule",
                                               "read the changed --schedule \"s\": 2 weekly points",
                                               "limit 18 from the schedule", refusal}));
     const std::vector<int> levels = outputLevels();

@@ -37,6 +37,16 @@ inline bool waitForText(sim::ProgramRun &run, const std::string &text, int timeo
     return false;
 }
 
+// What the program said beside its readings, line by line.
+inline std::vector<std::string> saidLines(sim::ProgramRun &run)
+{
+    std::vector<std::string> said;
+    for (const std::string &line : run.lines())
+        if (line.rfind("\x89\xB7", 0) != 0)
+            said.push_back(line);
+    return said;
+}
+
 inline std::string readFile(const std::filesystem::path &path)
 {
     std::ifstream in(path, std::ios::binary);
