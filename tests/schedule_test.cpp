@@ -4,7 +4,6 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -286,11 +285,12 @@ TEST_F(ScheduleRun, LimitChangesAtItsPointAndEditsAreTakenOrRefusedOnce)
         expected += temperatureLine(25) + (cycle == 8 ? "limit 30 from the schedule\n" : "");
     EXPECT_EQ(run.output(), expected + "usbOpenDevice failed 1 \n");
     EXPECT_EQ(outputLevels(), (std::vector<int>{255, 255, 255, 255, 255, 255, 255, 0, 0, 0}));
+    // Each record's time: "時間＝" in Shift_JIS, then ctime's "Wed Dec  9 21:59:53 2026".
     const std::string records = readFile(directory() / "tmp1") + readFile(directory() / "tmp");
-    const std::regex stamp("\\d\\d:\\d\\d:\\d\\d");
+    const std::string label = "\x8E\x9E\x8A\xD4\x81\x81";
     std::vector<std::string> times;
-    for (auto m = std::sregex_iterator(records.begin(), records.end(), stamp); m != std::sregex_iterator(); ++m)
-        times.push_back(m->str());
+    for (size_t at = records.find(label); at != std::string::npos; at = records.find(label, at + 1))
+        times.push_back(records.substr(at + label.size() + 11, 8));
     ASSERT_EQ(times.size(), 10u) << records;
     EXPECT_EQ(times[6] + " " + times[7], "21:59:59 22:00:00") << "the first 0 decides the cycle stamped on the point";
     EXPECT_NE(readFile(directory() / "m.prom").find(limitLine + "30\n"), std::string::npos);
