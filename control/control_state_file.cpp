@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <vector>
 
 std::string controlStateFormat(const ControlRange &range, const StoredControl &stored)
 {
@@ -21,19 +22,19 @@ static bool parseHold(const std::string &line, int64_t *start)
 
 bool controlStateParse(const std::string &text, const ControlRange &range, StoredControl *stored, std::string *reason)
 {
-    size_t end = text.find('\n');
-    size_t second = end == std::string::npos ? end : text.find('\n', end + 1);
-    size_t third = second == std::string::npos || second + 1 == text.size() ? second : text.find('\n', second + 1);
+    std::vector<std::string> lines;
+    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+        lines.push_back(text.substr(at, end - at));
     const char *unparsed = "it is not two lines \"limit N\" and \"mode M\"";
     StoredControl read;
-    if (text.rfind("limit ", 0) != 0 || third == std::string::npos || third + 1 != text.size() ||
-        text.compare(end + 1, 5, "mode ") != 0 ||
-        (third != second && !parseHold(text.substr(second + 1, third - second - 1), &read.holdStart))) {
+    read.held = lines.size() == 3;
+    // Whole lines only: the last one ends with its newline too.
+    if (text.empty() || text.back() != '\n' || lines.size() < 2 || lines.size() > 3 || lines[0].rfind("limit ", 0) != 0 ||
+        lines[1].rfind("mode ", 0) != 0 || (read.held && !parseHold(lines[2], &read.holdStart))) {
         *reason = unparsed;
         return false;
     }
-    read.held = third != second;
-    std::string limit = text.substr(6, end - 6), mode = text.substr(end + 6, second - end - 6);
+    const std::string limit = lines[0].substr(6), mode = lines[1].substr(5);
     ControlRange any = {-(1 << 30), (1 << 30) - 1, range.heat};
     if (!controlParseLimit(limit, any, &read.limit) || (mode != "off" && mode != "cool" && mode != "heat")) {
         *reason = unparsed;

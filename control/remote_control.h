@@ -28,8 +28,8 @@ struct RemoteControl {
 RemoteControl remoteStart(const ControlRange &range, int limitHalfDegrees, const std::string &stateFile, bool scheduled);
 
 // With a schedule: "limit 22 and mode cool from FILE, as last set over
-// MQTT, held until Thu 00:13" during a hold, else "mode cool from FILE, as
-// last set over MQTT", since the schedule gives the limit.
+// MQTT, held until 2026-12-10T00:13:00+01:00" during a hold, else "mode
+// cool from FILE, as last set over MQTT", since the schedule gives the limit.
 void remoteSayRestored(const RemoteControl &control, const std::string &heldUntil);
 
 // Takes what came over MQTT since the last cycle, at time now: the last

@@ -290,14 +290,14 @@ bool scheduleParse(const std::string &text, const ControlRange *range, Schedule 
 
 std::string scheduleSummary(const Schedule &schedule)
 {
-    const std::string points = std::to_string(schedule.points) + (schedule.points == 1 ? " point" : " points");
+    const std::string count = std::to_string(schedule.points);
     if (!schedule.profile)
-        return std::to_string(schedule.points) + (schedule.points == 1 ? " weekly point" : " weekly points");
+        return count + (schedule.points == 1 ? " weekly point" : " weekly points");
     int64_t year = 0;
     int month = 0, day = 0;
     civilFromDays(schedule.startDay, &year, &month, &day);
     char start[32];
     snprintf(start, sizeof start, "%04lld-%02d-%02d %02d:%02d", static_cast<long long>(year), month, day,
              schedule.startMinute / 60, schedule.startMinute % 60);
-    return "a profile of " + points + " from " + start;
+    return "a profile of " + count + (schedule.points == 1 ? " point" : " points") + " from " + start;
 }

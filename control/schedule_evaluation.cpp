@@ -46,19 +46,19 @@ struct DayZones {
     TimeZone zone;
     int64_t days[4];
     DayZone zones[4];
-    int known = 0;
-
-    const DayZone &of(int64_t day)
-    {
-        for (int i = 0; i < known; ++i)
-            if (days[i] == day)
-                return zones[i];
-        const int slot = known < 4 ? known++ : 3;
-        days[slot] = day;
-        zones[slot] = dayZone(day, zone);
-        return zones[slot];
-    }
+    int known;
 };
+
+DayZone zoneOfDay(DayZones *memo, int64_t day)
+{
+    for (int i = 0; i < memo->known; ++i)
+        if (memo->days[i] == day)
+            return memo->zones[i];
+    const int slot = memo->known < 4 ? memo->known++ : 3;
+    memo->days[slot] = day;
+    memo->zones[slot] = dayZone(day, memo->zone);
+    return memo->zones[slot];
+}
 
 time_t pointMoment(const DayZone &zone, int64_t day, const WeeklyPoint &point)
 {
@@ -86,15 +86,15 @@ long offsetAt(const DayZone &zone, time_t at)
 ScheduleNow weeklyAt(const Schedule &schedule, time_t now, TimeZone zone)
 {
     ScheduleNow result;
-    DayZones zones = {zone, {}, {}};
+    DayZones zones = {zone, {}, {}, 0};
     const int64_t today = zone(now).day;
-    const DayZone todays = zones.of(today);
+    const DayZone todays = zoneOfDay(&zones, today);
     const bool wentBack = todays.after < todays.before;
     for (int64_t day = wentBack ? today + 1 : today; day >= today - 8 && !result.hasLimit; --day) {
         const std::vector<WeeklyPoint> &points = schedule.weekly[weekdayOf(day)];
         if (points.empty())
             continue;
-        auto taken = firstAfter(points.begin(), points, zones.of(day), day, now);
+        auto taken = firstAfter(points.begin(), points, zoneOfDay(&zones, day), day, now);
         if (taken != points.begin()) {
             result.hasLimit = true;
             result.limit = std::prev(taken)->limit;
@@ -104,7 +104,7 @@ ScheduleNow weeklyAt(const Schedule &schedule, time_t now, TimeZone zone)
         const std::vector<WeeklyPoint> &points = schedule.weekly[weekdayOf(day)];
         if (points.empty())
             continue;
-        const DayZone around = zones.of(day);
+        const DayZone around = zoneOfDay(&zones, day);
         auto next = firstAfter(points.begin(), points, around, day, now);
         if (next == points.end())
             continue;
@@ -115,7 +115,7 @@ ScheduleNow weeklyAt(const Schedule &schedule, time_t now, TimeZone zone)
         const WeeklyPoint *winner = &*std::prev(firstAfter(next, points, around, day, at));
         const std::vector<WeeklyPoint> &following = schedule.weekly[weekdayOf(day + 1)];
         if (!following.empty() && winner == &points.back()) {
-            const DayZone aroundFollowing = zones.of(day + 1);
+            const DayZone aroundFollowing = zoneOfDay(&zones, day + 1);
             for (const WeeklyPoint &p : following) {
                 if (pointMoment(aroundFollowing, day + 1, p) > at)
                     break;

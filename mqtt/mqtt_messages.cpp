@@ -21,7 +21,7 @@ static std::string scheduleAttributes(const LimitFacts &limits)
     if (limits.hasNext)
         json += ",\"next_change\":\"" + isoLocalTime(limits.next) + "\",\"next_limit\":" +
                 std::to_string(limits.nextLimit / 2);
-    if (limits.held && limits.holdEnds)
+    if (limits.holdEnds)
         json += ",\"hold_until\":\"" + isoLocalTime(limits.holdUntil) + "\"";
     return "{" + (json.empty() ? json : json.substr(1)) + "}";
 }
@@ -123,8 +123,7 @@ static std::string thermostatKeys(const std::string &base, const ControlRange &r
         ",\"max_temp\":" + std::to_string(range.maxDegrees) + ",\"temp_step\":1,\"precision\":0.5,\"temperature_unit\":\"C\"";
     if (scheduled)
         keys += ",\"preset_modes\":[\"schedule\"]" + topicKey("preset_mode_command_topic", base + "/preset/set") +
-                topicKey("preset_mode_state_topic", base + "/preset") +
-                topicKey("json_attributes_topic", base + "/schedule");
+                topicKey("preset_mode_state_topic", base + "/preset");
     return keys;
 }
 
@@ -144,7 +143,8 @@ std::vector<MqttMessage> mqttDiscoveryMessages(const std::string &base, const ch
     };
     if (control != nullptr)
         messages.push_back(
-            entity(base, "climate", "thermostat", "Thermostat", thermostatKeys(base, *control, scheduled), version));
+            entity(base, "climate", "thermostat", "Thermostat", thermostatKeys(base, *control, scheduled) + attributes,
+                   version));
     else  // an empty retained config removes a thermostat left from a run with control
         messages.push_back({"homeassistant/climate/" + nodeId(base) + "/thermostat/config", ""});
     return messages;

@@ -11,7 +11,7 @@ struct LimitFacts {
     const char *mode = nullptr;  // "off", "cool" or "heat" with --mqtt-control; nullptr without
     bool scheduled = false;      // --schedule
     bool held = false;           // a limit set over MQTT holds against the schedule
-    bool holdEnds = false;       // at holdUntil; else until the schedule is resumed
+    bool holdEnds = false;       // a hold ends at holdUntil; false without one, or until resumed
     ZonedTime holdUntil;
     bool hasNext = false;        // the schedule's next point: when, and its limit
     ZonedTime next;
